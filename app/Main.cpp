@@ -1,0 +1,60 @@
+#include "Main.h"
+
+#include "platform/Application.h"
+#include "platform/FormScaler.h"
+#include "platform/HandlerBinder.h"
+
+#include <QCloseEvent>
+
+TForm1* Form1 = nullptr;
+TRS232 RS232Port;
+
+TForm1::TForm1(QWidget* owner)
+    : QMainWindow(owner)
+{
+    setupUi(this);
+    createComponents();
+    platform::scaleForm(this);
+    platform::bindHandlersByName(this, this);
+    TxText.clear();
+    PortName.clear();
+    LastFileName.clear();
+    applyDefaultLineSettings();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::createComponents()
+{
+    for (size_t i = 0; i < ImageList1.size(); ++i)
+        ImageList1[i] = QIcon(QString(":/images/tool%1.png").arg(i));
+    QIcon icon(":/images/comtest.png");
+    icon.addFile(":/images/comtest16.png");
+    setWindowIcon(icon);
+    OpenDialog = std::make_unique<platform::FileDialog>(
+        platform::FileDialog::Mode::Open, "Open File", "Text Files(*.txt)", "txt");
+    SaveDialog = std::make_unique<platform::FileDialog>(
+        platform::FileDialog::Mode::Save, "Save File", "Text Files(*.txt)", "txt");
+    PCTest_Timer = new platform::WindowTimer(this, "PCTest_Timer", 500, "PCTest_TimerTimer");
+    RXStart_Timer = new platform::WindowTimer(this, "RXStart_Timer", 500, "RXStart_TimerTimer");
+    TXStart_Timer = new platform::WindowTimer(this, "TXStart_Timer", 500, "");
+}
+
+void TForm1::applyDefaultLineSettings()
+{
+    PortName = "COM1";
+    BaudRate = 19200.0;
+    Parity = 0;
+    ByteSize = 8;
+    StopBits = 0;
+}
+
+void TForm1::FileExitClick(QObject*) { close(); }
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    // Closing the main window ends the program at once, message boxes and all; no timer ticks
+    // after this, and a port a test still holds is left for the system to release.
+    event->accept();
+    platform::Application::endNow();
+}

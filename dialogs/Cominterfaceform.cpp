@@ -1,0 +1,110 @@
+#include "Cominterfaceform.h"
+
+#include "SettingsTables.h"
+#include "app/Main.h"
+#include "platform/FormScaler.h"
+#include "platform/HandlerBinder.h"
+
+TForm23* Form23 = nullptr;
+
+namespace {
+
+std::string textOf(const QComboBox* combo) { return combo->currentText().toStdString(); }
+
+// A program's own set of a combo box text: no change handler runs for it.
+void setText(QComboBox* combo, const std::optional<std::string>& text)
+{
+    if (!text || combo->currentText() == QString::fromStdString(*text))
+        return;
+    const QSignalBlocker quiet(combo);
+    combo->setEditText(QString::fromStdString(*text));
+}
+
+template <typename Value, typename Lookup>
+void takeIfListed(Value& field, const QComboBox* combo, Lookup lookup)
+{
+    if (const auto value = lookup(textOf(combo)))
+        field = *value;
+}
+
+} // namespace
+
+TForm23::TForm23(QWidget* owner)
+    : QDialog(owner)
+{
+    setupUi(this);
+    platform::scaleForm(this);
+    platform::bindHandlersByName(this, this);
+    CurPortName.clear();
+    NewPortName.clear();
+    ResetToDefaults();
+}
+
+TForm23::~TForm23() = default;
+
+void TForm23::RefreshControls()
+{
+    setText(COMPort_ComboBox, settings_tables::portText(CurPortName));
+    setText(BaudRate_ComboBox, settings_tables::baudText(CurBaudRate));
+    setText(ParityCheck_ComboBox, settings_tables::parityText(CurParity));
+    setText(DataBit_ComboBox, settings_tables::dataBitsText(CurByteSize));
+    setText(StopBit_ComboBox, settings_tables::stopBitsText(CurStopBits));
+}
+
+void TForm23::SetDefaultSettings()
+{
+    CurPortName = "COM1";
+    CurBaudRate = 19200.0;
+    CurParity = 0;
+    CurByteSize = 8;
+    CurStopBits = 0;
+    NewPortName = CurPortName;
+    NewBaudRate = CurBaudRate;
+    NewParity = CurParity;
+    NewByteSize = CurByteSize;
+    NewStopBits = CurStopBits;
+    copyCommittedToMainWindow();
+}
+
+void TForm23::ResetToDefaults()
+{
+    SetDefaultSettings();
+    RefreshControls();
+}
+
+void TForm23::copyCommittedToMainWindow()
+{
+    Form1->PortName = CurPortName;
+    Form1->BaudRate = CurBaudRate;
+    Form1->Parity = CurParity;
+    Form1->ByteSize = CurByteSize;
+    Form1->StopBits = CurStopBits;
+}
+
+void TForm23::COMPort_ComboBoxChange(QObject*) { takeIfListed(NewPortName, COMPort_ComboBox, settings_tables::portFor); }
+
+void TForm23::BaudRate_ComboBoxChange(QObject*) { takeIfListed(NewBaudRate, BaudRate_ComboBox, settings_tables::baudFor); }
+
+void TForm23::ParityCheck_ComboBoxChange(QObject*)
+{
+    takeIfListed(NewParity, ParityCheck_ComboBox, settings_tables::parityFor);
+}
+
+void TForm23::DataBit_ComboBoxChange(QObject*) { takeIfListed(NewByteSize, DataBit_ComboBox, settings_tables::dataBitsFor); }
+
+void TForm23::StopBit_ComboBoxChange(QObject*) { takeIfListed(NewStopBits, StopBit_ComboBox, settings_tables::stopBitsFor); }
+
+void TForm23::OK_ButtonClick(QObject*)
+{
+    CurPortName = NewPortName;
+    CurBaudRate = NewBaudRate;
+    CurParity = NewParity;
+    CurByteSize = NewByteSize;
+    CurStopBits = NewStopBits;
+    copyCommittedToMainWindow();
+    close();
+}
+
+void TForm23::Cancel_ButtonClick(QObject*) { close(); }
+
+void TForm23::Default_ButtonClick(QObject*) { ResetToDefaults(); }

@@ -1,0 +1,48 @@
+// The serial port settings dialog: the committed (Cur*) and pending (New*) line settings, and
+// the five combo boxes that edit the pending ones.
+#pragma once
+
+#include "ui_Cominterfaceform.h"
+
+#include <QDialog>
+#include <cstdint>
+#include <string>
+
+class TForm23 : public QDialog, public Ui::SettingsLayout {
+    Q_OBJECT
+public:
+    explicit TForm23(QWidget* owner = nullptr);
+    ~TForm23() override;
+
+    // Sets the combo box texts from the committed settings; runs no change handler.
+    void RefreshControls();
+    // Commits the defaults and copies them into the pending set and the main window.
+    void SetDefaultSettings();
+    void ResetToDefaults();
+
+    std::string CurPortName;
+    double CurBaudRate = 0.0;
+    uint8_t CurParity = 0;
+    uint8_t CurByteSize = 0;
+    uint8_t CurStopBits = 0;
+    std::string NewPortName;
+    double NewBaudRate = 0.0;
+    uint8_t NewParity = 0;
+    uint8_t NewByteSize = 0;
+    uint8_t NewStopBits = 0;
+
+public slots:
+    void COMPort_ComboBoxChange(QObject* Sender);
+    void BaudRate_ComboBoxChange(QObject* Sender);
+    void ParityCheck_ComboBoxChange(QObject* Sender);
+    void DataBit_ComboBoxChange(QObject* Sender);
+    void StopBit_ComboBoxChange(QObject* Sender);
+    void OK_ButtonClick(QObject* Sender);
+    void Cancel_ButtonClick(QObject* Sender);
+    void Default_ButtonClick(QObject* Sender);
+
+private:
+    void copyCommittedToMainWindow();
+};
+
+extern TForm23* Form23;

@@ -1,0 +1,53 @@
+#include "HandlerBinder.h"
+
+#include "ComboEdits.h"
+#include "WindowTimer.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QComboBox>
+#include <QMetaMethod>
+#include <stdexcept>
+
+namespace platform {
+
+namespace {
+
+QMetaMethod findHandler(QObject* form, const QByteArray& name)
+{
+    const QMetaObject* meta = form->metaObject();
+    const int index = meta->indexOfMethod(QMetaObject::normalizedSignature(name + "(QObject*)"));
+    if (index < 0)
+        throw std::runtime_error("the layout names a handler the window lacks: " + name.toStdString());
+    return meta->method(index);
+}
+
+void bindOne(QObject* form, QObject* sender, const QMetaMethod& handler)
+{
+    auto call = [form, sender, handler] { handler.invoke(form, Qt::DirectConnection, Q_ARG(QObject*, sender)); };
+    if (auto* button = qobject_cast<QAbstractButton*>(sender))
+        QObject::connect(button, &QAbstractButton::clicked, form, call);
+    else if (auto* action = qobject_cast<QAction*>(sender))
+        QObject::connect(action, &QAction::triggered, form, call);
+    else if (auto* timer = qobject_cast<WindowTimer*>(sender))
+        QObject::connect(timer, &WindowTimer::tick, form, call);
+    else if (auto* combo = qobject_cast<QComboBox*>(sender))
+        watchUserEdits(combo, form, call);
+    else
+        throw std::runtime_error("cannot bind a handler to " + sender->objectName().toStdString());
+}
+
+} // namespace
+
+void bindHandlersByName(QObject* form, QObject* root)
+{
+    QList<QObject*> objects = root->findChildren<QObject*>();
+    objects.prepend(root);
+    for (QObject* object : objects) {
+        const QVariant name = object->property("handler");
+        if (name.isValid() && !name.toByteArray().isEmpty())
+            bindOne(form, object, findHandler(form, name.toByteArray()));
+    }
+}
+
+} // namespace platform

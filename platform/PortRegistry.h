@@ -1,0 +1,46 @@
+// The one process-wide registry of what the design's globals do not hold: which device each COMn
+// name stands for, the built-in loop-back device, and the ports (with their lock files) that this
+// process holds, so that an exit can release what a test left open.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+class PortRegistry {
+public:
+    static PortRegistry& instance();
+
+    // "COM" followed by a decimal number >= 1 without leading zeros; anything else is no COM name.
+    static std::optional<unsigned> comNumber(const std::string& name);
+
+    // Maps COMn to a device path; the last mapping of a number wins.
+    void mapComPort(unsigned number, const std::string& devicePath);
+
+    // The device a port name stands for: a mapped COMn, else /dev/ttyS<n-1> for COMn. A name that
+    // is not a COM name stands for no device (it is never opened as a path).
+    std::optional<std::string> deviceFor(const std::string& portName) const;
+
+    // Every explicit mapping (from --port and --loopback), by COM number.
+    std::map<unsigned, std::string> explicitMappings() const;
+
+    // The ports this process holds now, with the lock file each one holds ("" when none).
+    void noteHeld(int handle, const std::string& device, const std::string& lockFile);
+    void noteReleased(int handle);
+    std::optional<std::string> lockFileOf(int handle) const;
+    std::map<int, std::string> heldLockFiles() const;
+
+    // Forgets every mapping and held port (for tests).
+    void reset();
+
+private:
+    PortRegistry() = default;
+    mutable std::mutex mutex_;
+    std::map<unsigned, std::string> mappings_;
+    std::map<int, std::pair<std::string, std::string>> held_;
+};
+
+} // namespace platform

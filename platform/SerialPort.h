@@ -1,0 +1,94 @@
+// The serial port layer: everything the program knows of a tty, in its own terms.
+//
+// Principles of operation
+//   A port is a tty device opened exclusively for reading and writing. The open never blocks (it is
+//   made non-blocking, then switched back to blocking I/O), never makes the port our controlling
+//   terminal, and is not inherited by children. "Exclusive" means: we take flock(LOCK_EX|LOCK_NB) on
+//   the device and set TIOCEXCL; a port that another process (or this one) holds is refused. A
+//   process that merely has the device open, without a lock, does not hold it.
+//   A PortHandle is a descriptor of 3 or more, so that 0 can stand for "never opened" and -1 for
+//   "no port after a failure or a close"; isPort() tells the two apart from a real port.
+//   applyLineSettings does a read-modify-write: it reads what the port has now, changes speed,
+//   parity, data bits and stop bits (each field whole), keeps flow control, CLOCAL, HUPCL and the
+//   parity-check flag as the port reported them, makes the line raw, writes the result and reads it
+//   back. Whatever the driver did not take as asked is a refusal. A pseudo-terminal always reports
+//   8 data bits and parity generation off; that is what a pty does, and is not counted against it.
+//   Closing a port first discards its unread input, so that a reopen starts empty.
+//   A vanished device (USB unplug, a pty whose far end closed) reads as "no bytes waiting"; no call
+//   here blocks without bound or spins.
+//
+// Interface summary
+//   openPortExclusive   open a port by name ("COM1", mapped through the registry) or device path
+//   applyLineSettings   set speed, parity, data bits, stop bits; read back; true when taken
+//   bytesWaiting        count of received bytes not yet read (0 on any failure)
+//   readBytes           read up to n bytes that are already waiting
+//   discardInput        throw away the input queue only
+//   writeAll            write every byte, giving up after the time the line speed needs plus ~1 s
+//   closePort           discard unread input, release our locks, close
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+using PortHandle = int;
+inline constexpr PortHandle kNeverOpened = 0;
+inline constexpr PortHandle kInvalidPort = -1;
+inline bool isPort(PortHandle h) { return h > 2; }
+
+// Line settings as the program's own codes: parity 0 none, 1 odd, 2 even, 3 mark, 4 space;
+// stop bits 0 one, 1 one and a half, 2 two; data bits 5 to 8.
+struct LineSettings {
+    uint32_t baudRate = 19200;
+    uint8_t parity = 0;
+    uint8_t byteSize = 8;
+    uint8_t stopBits = 0;
+};
+
+// Why an open failed, for the headless commands that name the cause.
+enum class OpenFailure { None, NoSuchPort, NotATty, PermissionDenied, Busy, Other };
+
+struct OpenResult {
+    PortHandle handle = kInvalidPort;
+    OpenFailure failure = OpenFailure::None;
+    std::string device; // the device path the name resolved to, when it resolved
+};
+
+// Opens a port exclusively. A name that is "COM" and a number is mapped through the registry; a
+// name that is neither such a name nor a mapped one opens nothing (NoSuchPort). Paths are accepted
+// only through openDeviceExclusive. On failure nothing is left open or locked.
+OpenResult openPortExclusive(const std::string& portName);
+
+// Opens a device path exclusively (used for mapped names and by the headless commands).
+// On failure nothing is left open or locked.
+OpenResult openDeviceExclusive(const std::string& devicePath);
+
+// Applies the line settings. Returns false when the current settings cannot be read, when a value
+// has no termios form (stop-bit code 1, parity code > 4, data bits outside 5-8, speed 0), or when
+// the driver refused or changed it. On failure the port may hold partly applied settings; callers
+// close it.
+bool applyLineSettings(PortHandle port, const LineSettings& settings);
+
+// Reads back what the port really has now, in the program's codes; false when it cannot be read.
+// isPseudoTerminal is set when the port is a pty (whose size and parity read back as forced).
+bool readLineSettings(PortHandle port, LineSettings& out, bool* isPseudoTerminal = nullptr);
+
+// Count of bytes received and not yet read; 0 when the port is gone or the count cannot be had.
+int bytesWaiting(PortHandle port);
+
+// Reads up to count bytes that are already waiting; returns the number read (0 on failure).
+int readBytes(PortHandle port, uint8_t* into, int count);
+
+// Throws away the input queue; the output queue is left alone.
+void discardInput(PortHandle port);
+
+// Writes all bytes, giving up (unreported) once the time the bytes need at the port's speed plus
+// about a second has passed. Returns the number of bytes the driver took.
+size_t writeAll(PortHandle port, const uint8_t* bytes, size_t count);
+
+// Discards unread input, releases our locks and closes. Does nothing for a non-port handle.
+void closePort(PortHandle port);
+
+} // namespace platform

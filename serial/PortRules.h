@@ -1,0 +1,49 @@
+// The rules of the serial link, free of any window: open and configure, the bounded send, and the
+// 128-byte receive with its discard. The window's TRS232 and the headless commands both use them.
+#pragma once
+
+#include "platform/SerialPort.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace serial {
+
+inline constexpr const char* kOpenError = "開啟通訊埠錯誤!!";
+inline constexpr const char* kSettingsError = "通訊埠設定錯誤!!!";
+inline constexpr int kReceiveCap = 128;
+
+struct LineRequest {
+    std::string portName;
+    double baudRate = 19200.0;
+    uint8_t parity = 0;
+    uint8_t byteSize = 8;
+    uint8_t stopBits = 0;
+};
+
+// Told the message of a failure; returns once the user has seen it (it may run nested events).
+using FailureReport = std::function<void(const char* message)>;
+
+// The speed as the line takes it: the rate truncated toward zero to 32 bits (0 when it has none).
+uint32_t lineSpeed(double baudRate);
+
+// Opens request.portName exclusively into port, then applies the line settings. On an open failure
+// port holds no port when report runs. On refused settings report runs while port still holds the
+// new port; afterwards the port this call opened is closed, and port is set to no port unless a
+// nested call replaced it meanwhile (that port is left alone). Returns true when configured.
+bool openAndConfigure(platform::PortHandle& port, const LineRequest& request, const FailureReport& report);
+
+// Sends every byte (no terminator, no line end) within the write bound; nothing without a port.
+void sendBytes(platform::PortHandle port, const std::string& bytes);
+
+struct Reception {
+    enum class Outcome { NoPort, Read, Discarded } outcome = Outcome::NoPort;
+    int count = 0; // bytes read, or bytes discarded
+};
+
+// Takes what waits: at most 128 bytes are read into buffer[0..n) and buffer[n] becomes 0, n being
+// the bytes actually read; more than 128 waiting are all discarded and buffer is left as it was.
+Reception receiveInto(platform::PortHandle port, uint8_t (&buffer)[kReceiveCap + 1]);
+
+} // namespace serial
