@@ -1,6 +1,7 @@
 #include "FormScaler.h"
 
 #include <QFontDatabase>
+#include <QLabel>
 #include <QGuiApplication>
 #include <QMainWindow>
 #include <QMenuBar>
@@ -11,9 +12,18 @@
 #include <QToolButton>
 #include <cmath>
 
+// The layouts' images live in a static library, whose resources the linker keeps only when named.
+static void initialiseImages() { Q_INIT_RESOURCE(images); }
+
 namespace platform {
 
 namespace {
+
+void ensureResources()
+{
+    static const bool done = (initialiseImages(), true);
+    (void)done;
+}
 
 int scaled(double value, double factor) { return static_cast<int>(std::lround(value * factor)); }
 
@@ -85,6 +95,7 @@ double densityFactor(const QWidget* form)
 
 void scaleForm(QWidget* form)
 {
+    ensureResources();
     const double factor = densityFactor(form);
     const QString family = QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
     scaleFont(form, factor, family);
@@ -92,8 +103,11 @@ void scaleForm(QWidget* form)
         scaleFont(widget, factor, family);
         if (placedByLayout(widget)) {
             const QRect r = widget->geometry();
-            widget->setGeometry(scaled(r.x(), factor), scaled(r.y(), factor), scaled(r.width(), factor),
-                scaled(r.height(), factor));
+            int width = scaled(r.width(), factor);
+            // Labels size themselves to their captions, so a wider stand-in font never clips one.
+            if (auto* label = qobject_cast<QLabel*>(widget))
+                width = std::max(width, label->sizeHint().width());
+            widget->setGeometry(scaled(r.x(), factor), scaled(r.y(), factor), width, scaled(r.height(), factor));
         }
     }
     for (QToolBar* bar : form->findChildren<QToolBar*>())

@@ -1,0 +1,85 @@
+#include "WindowHarness.h"
+
+#include "app/Main.h"
+#include "app/Startup.h"
+#include "platform/Application.h"
+
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+int runWindowTests(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    platform::Application application(argc, argv);
+    createForms();
+    Form1->show();
+    waitUntil([] { return Form1->isVisible(); });
+    const int result = RUN_ALL_TESTS();
+    destroyForms();
+    return result;
+}
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeout.count())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+void spinFor(std::chrono::milliseconds time)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < time.count())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+QMessageBox* visibleMessageBox()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+            return box;
+    return nullptr;
+}
+
+struct MessageBoxWatcher::State {
+    bool answer = true;
+    std::vector<SeenBox> seen;
+    QTimer poll;
+};
+
+MessageBoxWatcher::MessageBoxWatcher(bool answer)
+    : state_(new State)
+{
+    state_->answer = answer;
+    state_->poll.setInterval(5);
+    QObject::connect(&state_->poll, &QTimer::timeout, [state = state_] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            if (!box || !box->isVisible())
+                continue;
+            // A mark on the box itself: a later box may reuse a deleted one's address.
+            if (!box->property("seenByWatcher").toBool()) {
+                box->setProperty("seenByWatcher", true);
+                state->seen.push_back({box->windowTitle().toStdString(), box->text().toStdString()});
+            }
+            if (state->answer)
+                box->button(QMessageBox::Ok)->click();
+        }
+    });
+    state_->poll.start();
+}
+
+MessageBoxWatcher::~MessageBoxWatcher() { delete state_; }
+
+const std::vector<SeenBox>& MessageBoxWatcher::seen() const { return state_->seen; }
+
+void MessageBoxWatcher::setAnswering(bool answer) { state_->answer = answer; }
