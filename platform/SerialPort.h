@@ -1,9 +1,9 @@
 // The serial port layer: everything the program knows of a tty, in its own terms.
 //
 // Principles of operation
-//   A port is a tty device opened exclusively for reading and writing. The open never blocks (it is
-//   made non-blocking, then switched back to blocking I/O), never makes the port our controlling
-//   terminal, and is not inherited by children. "Exclusive" means: we take flock(LOCK_EX|LOCK_NB) on
+//   A port is a tty device opened exclusively for reading and writing. The open never blocks, never
+//   makes the port our controlling terminal, and is not inherited by children; the descriptor stays
+//   non-blocking, so that a read takes only what is waiting and a write waits against its deadline. "Exclusive" means: we take flock(LOCK_EX|LOCK_NB) on
 //   the device and set TIOCEXCL; a port that another process (or this one) holds is refused. A
 //   process that merely has the device open, without a lock, does not hold it.
 //   A PortHandle is a descriptor of 3 or more, so that 0 can stand for "never opened" and -1 for
@@ -13,7 +13,8 @@
 //   parity-check flag as the port reported them, makes the line raw, writes the result and reads it
 //   back. Whatever the driver did not take as asked is a refusal. A pseudo-terminal always reports
 //   8 data bits and parity generation off; that is what a pty does, and is not counted against it.
-//   Closing a port first discards its unread input, so that a reopen starts empty.
+//   Opening a port purges nothing. Closing it first discards its unread input, so that a reopen
+//   starts empty.
 //   A vanished device (USB unplug, a pty whose far end closed) reads as "no bytes waiting"; no call
 //   here blocks without bound or spins.
 //

@@ -1,0 +1,237 @@
+#include "SerialPort.h"
+
+#include "LineBits.h"
+#include "PortRegistry.h"
+#include "Termios2.h"
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Unix98 pty slaves (/dev/pts/N) have these majors.
+constexpr unsigned kFirstPtySlaveMajor = 136;
+constexpr unsigned kLastPtySlaveMajor = 143;
+
+// When the speed cannot be read (the device is likely gone), a slow line bounds the write.
+constexpr uint64_t kFallbackBaud = 9600;
+constexpr int kFallbackBitsPerCharacter = 11;
+
+OpenFailure failureOf(int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
+        return OpenFailure::NoSuchPort;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return OpenFailure::PermissionDenied;
+    case EBUSY:
+        return OpenFailure::Busy;
+    case EISDIR:
+        return OpenFailure::NotATty;
+    default:
+        return OpenFailure::Other;
+    }
+}
+
+// 0 stands for "never opened", so a port may not take a standard stream's number.
+int aboveStandardStreams(int fd)
+{
+    if (fd > 2)
+        return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return moved;
+}
+
+OpenFailure takeExclusively(int fd)
+{
+    if (!isatty(fd))
+        return OpenFailure::NotATty;
+    // TIOCEXCL does not stop a root opener; flock does, and picocom, tio and GtkTerm honour it too.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? OpenFailure::Busy : OpenFailure::Other;
+    if (ioctl(fd, TIOCEXCL) != 0)
+        return OpenFailure::Other;
+    return OpenFailure::None;
+}
+
+bool isPseudoTerminal(int fd)
+{
+    struct stat status { };
+    if (fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode))
+        return false;
+    const unsigned deviceMajor = major(status.st_rdev);
+    return deviceMajor >= kFirstPtySlaveMajor && deviceMajor <= kLastPtySlaveMajor;
+}
+
+// The time count bytes need on the wire at the port's real speed, plus a second of slack.
+Clock::duration writeAllowance(PortHandle port, size_t count)
+{
+    uint64_t baud = kFallbackBaud;
+    int bits = kFallbackBitsPerCharacter;
+    LineBits now;
+    if (readLineBits(port, now) && outputSpeed(now) != 0) {
+        baud = outputSpeed(now);
+        bits = bitsPerCharacter(now);
+    }
+    const uint64_t lineMicroseconds = uint64_t { count } * uint64_t(bits) * 1000000 / baud;
+    return std::chrono::microseconds(lineMicroseconds) + std::chrono::seconds(1);
+}
+
+// Waits until the port takes more output; false once the deadline passed or the device is gone.
+bool waitWritable(PortHandle port, Clock::time_point deadline)
+{
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd entry { port, POLLOUT, 0 };
+        const int ready = poll(&entry, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0 || (entry.revents & (POLLERR | POLLHUP | POLLNVAL)))
+            return false;
+        return true;
+    }
+}
+
+} // namespace
+
+OpenResult openPortExclusive(const std::string& portName)
+{
+    const auto device = PortRegistry::instance().deviceFor(portName);
+    if (!device)
+        return OpenResult { kInvalidPort, OpenFailure::NoSuchPort, {} };
+    return openDeviceExclusive(*device);
+}
+
+OpenResult openDeviceExclusive(const std::string& devicePath)
+{
+    OpenResult result { kInvalidPort, OpenFailure::None, devicePath };
+    int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        result.failure = failureOf(errno);
+        return result;
+    }
+    fd = aboveStandardStreams(fd);
+    if (fd < 0) {
+        result.failure = OpenFailure::Other;
+        return result;
+    }
+    // The descriptor stays non-blocking: reads take what is waiting, writes wait in poll.
+    result.failure = takeExclusively(fd);
+    if (result.failure != OpenFailure::None) {
+        close(fd);
+        return result;
+    }
+    result.handle = fd;
+    PortRegistry::instance().noteHeld(fd, devicePath, "");
+    return result;
+}
+
+bool applyLineSettings(PortHandle port, const LineSettings& settings)
+{
+    if (!isPort(port))
+        return false;
+    LineBits current;
+    if (!readLineBits(port, current))
+        return false;
+    const auto wanted = buildLine(current, settings);
+    if (!wanted || !writeLineBits(port, *wanted))
+        return false;
+    LineBits got;
+    return readLineBits(port, got) && readBackAccepted(*wanted, got, isPseudoTerminal(port));
+}
+
+bool readLineSettings(PortHandle port, LineSettings& out, bool* isPseudoTerminalOut)
+{
+    LineBits now;
+    if (!isPort(port) || !readLineBits(port, now))
+        return false;
+    out = describeLine(now);
+    if (isPseudoTerminalOut)
+        *isPseudoTerminalOut = isPseudoTerminal(port);
+    return true;
+}
+
+int bytesWaiting(PortHandle port)
+{
+    int count = 0;
+    if (!isPort(port) || ioctl(port, FIONREAD, &count) != 0 || count < 0)
+        return 0;
+    return count;
+}
+
+int readBytes(PortHandle port, uint8_t* into, int count)
+{
+    if (!isPort(port) || into == nullptr || count <= 0)
+        return 0;
+    int total = 0;
+    while (total < count) {
+        const ssize_t got = read(port, into + total, static_cast<size_t>(count - total));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) // nothing more waiting (EAGAIN), a gone device (0 or EIO)
+            break;
+        total += static_cast<int>(got);
+    }
+    return total;
+}
+
+void discardInput(PortHandle port)
+{
+    if (isPort(port))
+        tcflush(port, TCIFLUSH);
+}
+
+size_t writeAll(PortHandle port, const uint8_t* bytes, size_t count)
+{
+    if (!isPort(port) || bytes == nullptr || count == 0)
+        return 0;
+    const auto deadline = Clock::now() + writeAllowance(port, count);
+    size_t written = 0;
+    while (written < count) {
+        const ssize_t took = write(port, bytes + written, count - written);
+        if (took > 0) {
+            written += static_cast<size_t>(took);
+            continue;
+        }
+        if (took < 0 && errno == EINTR)
+            continue;
+        if ((took < 0 && errno != EAGAIN) || !waitWritable(port, deadline))
+            break;
+    }
+    return written;
+}
+
+void closePort(PortHandle port)
+{
+    if (!isPort(port))
+        return;
+    // Unread input survives a close on a pty; a reopen must start empty.
+    tcflush(port, TCIFLUSH);
+    // The exclusive flag outlives our descriptor while anyone else has the device open.
+    ioctl(port, TIOCNXCL);
+    flock(port, LOCK_UN);
+    PortRegistry::instance().noteReleased(port);
+    close(port);
+}
+
+} // namespace platform
