@@ -402,7 +402,6 @@ TEST_F(PortWritingOverPty, EveryByteReachesTheFarEnd)
 {
     const PortHandle port = openPort({ 115200, 0, 8, 0 });
     const std::string payload = bytesOf(3000, ' ');
-    std::string received;
     const size_t written = platform::writeAll(port, reinterpret_cast<const uint8_t*>(payload.data()), 3000);
     EXPECT_EQ(written, payload.size());
     EXPECT_EQ(pty.read(payload.size()), payload) << "bytes on the wire";
