@@ -4,15 +4,18 @@
 
 namespace {
 
-bool takesValue(const std::string& option) { return option == "--port"; }
+bool takesValue(const std::string& option)
+{
+    return option == "--port";
+}
 
 // Splits "--option=value" into its two halves; a bare option gets no value.
 std::pair<std::string, std::optional<std::string>> splitOption(const std::string& arg)
 {
     const auto equals = arg.find('=');
     if (equals == std::string::npos)
-        return {arg, std::nullopt};
-    return {arg.substr(0, equals), arg.substr(equals + 1)};
+        return { arg, std::nullopt };
+    return { arg.substr(0, equals), arg.substr(equals + 1) };
 }
 
 std::optional<PortMapping> parseMapping(const std::string& value, std::string& error)
@@ -33,7 +36,7 @@ std::optional<PortMapping> parseMapping(const std::string& value, std::string& e
         error = "--port " + value + ": no device given for " + name;
         return std::nullopt;
     }
-    return PortMapping {*number, device};
+    return PortMapping { *number, device };
 }
 
 } // namespace
@@ -84,7 +87,7 @@ CommandLine parseCommandLine(int argc, char** argv)
         else if (option == "--version")
             line.version = true;
         else if (option == "--loopback")
-            line.mappings.push_back({1, ""});
+            line.mappings.push_back({ 1, "" });
         else if (option == "--port") {
             if (auto mapping = parseMapping(*value, line.error))
                 line.mappings.push_back(*mapping);
@@ -94,7 +97,10 @@ CommandLine parseCommandLine(int argc, char** argv)
     return line;
 }
 
-std::string versionText() { return std::string("comtest ") + COMTEST_VERSION + "\n"; }
+std::string versionText()
+{
+    return std::string("comtest ") + COMTEST_VERSION + "\n";
+}
 
 std::string usageText()
 {

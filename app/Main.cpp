@@ -49,7 +49,10 @@ void TForm1::applyDefaultLineSettings()
     StopBits = 0;
 }
 
-void TForm1::FileExitClick(QObject*) { close(); }
+void TForm1::FileExitClick(QObject*)
+{
+    close();
+}
 
 void TForm1::closeEvent(QCloseEvent* event)
 {

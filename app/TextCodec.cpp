@@ -3,7 +3,10 @@
 #include <QStringList>
 #include <cstring>
 
-std::string toNarrowBytes(const QString& text) { return text.toLocal8Bit().toStdString(); }
+std::string toNarrowBytes(const QString& text)
+{
+    return text.toLocal8Bit().toStdString();
+}
 
 QString fromNarrowBytes(const uint8_t* bytes, size_t capacity)
 {

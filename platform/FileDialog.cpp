@@ -21,7 +21,10 @@ FileDialog::FileDialog(Mode mode, std::string title, std::string filter, std::st
 
 FileDialog::~FileDialog() = default;
 
-void FileDialog::setChooser(Chooser newChooser) { chooser = std::move(newChooser); }
+void FileDialog::setChooser(Chooser newChooser)
+{
+    chooser = std::move(newChooser);
+}
 
 bool FileDialog::Execute(QWidget* owner)
 {

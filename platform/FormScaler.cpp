@@ -1,8 +1,8 @@
 #include "FormScaler.h"
 
 #include <QFontDatabase>
-#include <QLabel>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QScreen>
@@ -13,7 +13,10 @@
 #include <cmath>
 
 // The layouts' images live in a static library, whose resources the linker keeps only when named.
-static void initialiseImages() { Q_INIT_RESOURCE(images); }
+static void initialiseImages()
+{
+    Q_INIT_RESOURCE(images);
+}
 
 namespace platform {
 
@@ -25,7 +28,10 @@ void ensureResources()
     (void)done;
 }
 
-int scaled(double value, double factor) { return static_cast<int>(std::lround(value * factor)); }
+int scaled(double value, double factor)
+{
+    return static_cast<int>(std::lround(value * factor));
+}
 
 int intProperty(const QObject* object, const char* name, int fallback)
 {
@@ -107,7 +113,8 @@ void scaleForm(QWidget* form)
             // Labels size themselves to their captions, so a wider stand-in font never clips one.
             if (auto* label = qobject_cast<QLabel*>(widget))
                 width = std::max(width, label->sizeHint().width());
-            widget->setGeometry(scaled(r.x(), factor), scaled(r.y(), factor), width, scaled(r.height(), factor));
+            widget->setGeometry(
+                scaled(r.x(), factor), scaled(r.y(), factor), width, scaled(r.height(), factor));
         }
     }
     for (QToolBar* bar : form->findChildren<QToolBar*>())

@@ -24,7 +24,8 @@ QMetaMethod findHandler(QObject* form, const QByteArray& name)
 
 void bindOne(QObject* form, QObject* sender, const QMetaMethod& handler)
 {
-    auto call = [form, sender, handler] { handler.invoke(form, Qt::DirectConnection, Q_ARG(QObject*, sender)); };
+    auto call
+        = [form, sender, handler] { handler.invoke(form, Qt::DirectConnection, Q_ARG(QObject*, sender)); };
     if (auto* button = qobject_cast<QAbstractButton*>(sender))
         QObject::connect(button, &QAbstractButton::clicked, form, call);
     else if (auto* action = qobject_cast<QAction*>(sender))

@@ -29,7 +29,7 @@ bool echo(int master, int wake, const char* bytes, ssize_t count)
                 continue;
             if (errno != EAGAIN)
                 return false;
-            pollfd fds[2] = {{master, POLLOUT, 0}, {wake, POLLIN, 0}};
+            pollfd fds[2] = { { master, POLLOUT, 0 }, { wake, POLLIN, 0 } };
             if (::poll(fds, 2, -1) < 0 && errno != EINTR)
                 return false;
             if (fds[1].revents)
@@ -44,7 +44,10 @@ bool echo(int master, int wake, const char* bytes, ssize_t count)
 
 } // namespace
 
-Loopback::~Loopback() { stop(); }
+Loopback::~Loopback()
+{
+    stop();
+}
 
 bool Loopback::start()
 {
@@ -91,7 +94,7 @@ void Loopback::run()
 {
     char buffer[4096];
     for (;;) {
-        pollfd fds[2] = {{master_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        pollfd fds[2] = { { master_, POLLIN, 0 }, { wakeRead_, POLLIN, 0 } };
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
@@ -105,7 +108,7 @@ void Loopback::run()
                 return;
         } else if (fds[0].revents & (POLLHUP | POLLERR)) {
             // Cannot happen while our own slave is open; never spin if it somehow does.
-            pollfd wait{wakeRead_, POLLIN, 0};
+            pollfd wait { wakeRead_, POLLIN, 0 };
             ::poll(&wait, 1, 200);
         }
     }

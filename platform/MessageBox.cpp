@@ -18,9 +18,9 @@ void messageBox(const std::string& text, const std::string& caption, BoxIcon ico
     if (ending || !QCoreApplication::instance())
         return;
     // No parent and no window modality: the main window takes clicks and ticks while the box is up.
-    QPointer<QMessageBox> box = new QMessageBox(icon == BoxIcon::Stop ? QMessageBox::Critical
-                                                                     : QMessageBox::NoIcon,
-        QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok);
+    QPointer<QMessageBox> box
+        = new QMessageBox(icon == BoxIcon::Stop ? QMessageBox::Critical : QMessageBox::NoIcon,
+            QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok);
     box->setWindowModality(Qt::NonModal);
     QEventLoop loop;
     QObject::connect(box, &QMessageBox::finished, &loop, &QEventLoop::quit);

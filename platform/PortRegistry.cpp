@@ -49,7 +49,7 @@ std::map<unsigned, std::string> PortRegistry::explicitMappings() const
 void PortRegistry::noteHeld(int handle, const std::string& device, const std::string& lockFile)
 {
     std::lock_guard lock(mutex_);
-    held_[handle] = {device, lockFile};
+    held_[handle] = { device, lockFile };
 }
 
 void PortRegistry::noteReleased(int handle)

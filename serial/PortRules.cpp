@@ -22,8 +22,8 @@ bool openAndConfigure(platform::PortHandle& port, const LineRequest& request, co
         return false;
     }
     const platform::PortHandle opened = port;
-    const platform::LineSettings settings {lineSpeed(request.baudRate), request.parity, request.byteSize,
-        request.stopBits};
+    const platform::LineSettings settings { lineSpeed(request.baudRate), request.parity, request.byteSize,
+        request.stopBits };
     if (platform::applyLineSettings(opened, settings))
         return true;
     report(kSettingsError);
@@ -48,11 +48,11 @@ Reception receiveInto(platform::PortHandle port, uint8_t (&buffer)[kReceiveCap +
     const int waiting = platform::bytesWaiting(port);
     if (waiting > kReceiveCap) {
         platform::discardInput(port);
-        return {Reception::Outcome::Discarded, waiting};
+        return { Reception::Outcome::Discarded, waiting };
     }
     const int got = waiting > 0 ? platform::readBytes(port, buffer, waiting) : 0;
     buffer[got] = 0;
-    return {Reception::Outcome::Read, got};
+    return { Reception::Outcome::Read, got };
 }
 
 } // namespace serial

@@ -8,7 +8,10 @@ platform::PortHandle hComm = platform::kNeverOpened;
 
 namespace {
 
-void reportError(const char* message) { platform::messageBox(message, "ERROR"); }
+void reportError(const char* message)
+{
+    platform::messageBox(message, "ERROR");
+}
 
 } // namespace
 
@@ -21,8 +24,8 @@ void TRS232::OpenPort()
             hComm = platform::kInvalidPort;
         }
     }
-    const serial::LineRequest request {Form1->PortName, Form1->BaudRate, Form1->Parity, Form1->ByteSize,
-        Form1->StopBits};
+    const serial::LineRequest request { Form1->PortName, Form1->BaudRate, Form1->Parity, Form1->ByteSize,
+        Form1->StopBits };
     serial::openAndConfigure(hComm, request, reportError);
 }
 
@@ -34,7 +37,10 @@ void TRS232::SendData()
     serial::sendBytes(hComm, std::string(Form1->TxChars, Form1->TxText.size()));
 }
 
-void TRS232::ReceiveData() { serial::receiveInto(hComm, Form1->RxBuffer); }
+void TRS232::ReceiveData()
+{
+    serial::receiveInto(hComm, Form1->RxBuffer);
+}
 
 void TRS232::ClosePort()
 {

@@ -23,7 +23,8 @@ CommandLine parse(std::vector<std::string> args)
 
 TEST(CommandLine, PortMappingsKeepTheirOrderSoTheLastOneWins)
 {
-    const auto line = parse({"--port", "COM1=/dev/ttyUSB0", "--loopback", "--port=COM1=/dev/ttyACM0", "--port", "COM12=/dev/x"});
+    const auto line = parse({ "--port", "COM1=/dev/ttyUSB0", "--loopback", "--port=COM1=/dev/ttyACM0",
+        "--port", "COM12=/dev/x" });
     ASSERT_TRUE(line.error.empty()) << line.error;
     ASSERT_EQ(line.mappings.size(), 4u);
     EXPECT_EQ(line.mappings[0].device, "/dev/ttyUSB0");
@@ -35,21 +36,22 @@ TEST(CommandLine, PortMappingsKeepTheirOrderSoTheLastOneWins)
 
 TEST(CommandLine, SingleDashOptionsAndTheirValuesGoToTheToolkit)
 {
-    const auto line = parse({"-platform", "offscreen", "--loopback", "-reverse"});
+    const auto line = parse({ "-platform", "offscreen", "--loopback", "-reverse" });
     ASSERT_TRUE(line.error.empty()) << line.error;
-    EXPECT_EQ(line.toolkitArguments, (std::vector<std::string> {"comtest", "-platform", "offscreen", "-reverse"}));
+    EXPECT_EQ(line.toolkitArguments,
+        (std::vector<std::string> { "comtest", "-platform", "offscreen", "-reverse" }));
 }
 
 TEST(CommandLine, BadArgumentsGiveAOneLineReason)
 {
-    EXPECT_NE(parse({"--port", "COM0=/dev/ttyS0"}).error, "");
-    EXPECT_NE(parse({"--port", "COM1"}).error, "");
-    EXPECT_NE(parse({"--port", "COM1="}).error, "");
-    EXPECT_NE(parse({"--port"}).error, "");
-    EXPECT_NE(parse({"--port", "COM01=/dev/x"}).error, "") << "leading zeros make no COM name";
-    EXPECT_NE(parse({"--frobnicate"}).error, "");
-    EXPECT_NE(parse({"stray"}).error, "");
-    EXPECT_NE(parse({"--help=yes"}).error, "");
+    EXPECT_NE(parse({ "--port", "COM0=/dev/ttyS0" }).error, "");
+    EXPECT_NE(parse({ "--port", "COM1" }).error, "");
+    EXPECT_NE(parse({ "--port", "COM1=" }).error, "");
+    EXPECT_NE(parse({ "--port" }).error, "");
+    EXPECT_NE(parse({ "--port", "COM01=/dev/x" }).error, "") << "leading zeros make no COM name";
+    EXPECT_NE(parse({ "--frobnicate" }).error, "");
+    EXPECT_NE(parse({ "stray" }).error, "");
+    EXPECT_NE(parse({ "--help=yes" }).error, "");
 }
 
 TEST(PortNames, OnlyComNamesStandForDevices)
@@ -61,8 +63,10 @@ TEST(PortNames, OnlyComNamesStandForDevices)
     registry.mapComPort(2, "/dev/pts/9");
     registry.mapComPort(2, "/dev/ttyUSB1");
     EXPECT_EQ(registry.deviceFor("COM2"), "/dev/ttyUSB1") << "the last mapping wins";
-    for (const char* name : {"/dev/ttyS0", "", "COM", "COM0", "COM01", "cOM1", "COM1 ", "COM-1", "CO", "COM1x"})
-        EXPECT_EQ(registry.deviceFor(name), std::nullopt) << "\"" << name << "\" must never be opened as a path";
+    for (const char* name :
+        { "/dev/ttyS0", "", "COM", "COM0", "COM01", "cOM1", "COM1 ", "COM-1", "CO", "COM1x" })
+        EXPECT_EQ(registry.deviceFor(name), std::nullopt)
+            << "\"" << name << "\" must never be opened as a path";
     registry.reset();
 }
 
@@ -77,7 +81,7 @@ TEST(ProgramWithoutDisplay, HelpVersionAndBadArguments)
     const ProgramRun version = runProgram("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "comtest 0.00.01\n");
-    for (const char* bad : {"--port COM0=/dev/ttyS0", "--port COM1", "--port COM1=", "--bogus"}) {
+    for (const char* bad : { "--port COM0=/dev/ttyS0", "--port COM1", "--port COM1=", "--bogus" }) {
         const ProgramRun run = runProgram(bad);
         EXPECT_EQ(run.status, 2) << bad;
         EXPECT_EQ(run.out.rfind("comtest: ", 0), 0u) << bad << ": " << run.out;

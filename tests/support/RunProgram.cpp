@@ -5,7 +5,10 @@
 #include <cstdlib>
 #include <sys/wait.h>
 
-bool haveProgram() { return std::getenv("COMTEST_BINARY") != nullptr; }
+bool haveProgram()
+{
+    return std::getenv("COMTEST_BINARY") != nullptr;
+}
 
 ProgramRun runProgram(const std::string& args)
 {

@@ -69,7 +69,7 @@ MessageBoxWatcher::MessageBoxWatcher(bool answer)
             // A mark on the box itself: a later box may reuse a deleted one's address.
             if (!box->property("seenByWatcher").toBool()) {
                 box->setProperty("seenByWatcher", true);
-                state->seen.push_back({box->windowTitle().toStdString(), box->text().toStdString()});
+                state->seen.push_back({ box->windowTitle().toStdString(), box->text().toStdString() });
             }
             if (state->answer)
                 box->button(QMessageBox::Ok)->click();
@@ -78,8 +78,17 @@ MessageBoxWatcher::MessageBoxWatcher(bool answer)
     state_->poll.start();
 }
 
-MessageBoxWatcher::~MessageBoxWatcher() { delete state_; }
+MessageBoxWatcher::~MessageBoxWatcher()
+{
+    delete state_;
+}
 
-const std::vector<SeenBox>& MessageBoxWatcher::seen() const { return state_->seen; }
+const std::vector<SeenBox>& MessageBoxWatcher::seen() const
+{
+    return state_->seen;
+}
 
-void MessageBoxWatcher::setAnswering(bool answer) { state_->answer = answer; }
+void MessageBoxWatcher::setAnswering(bool answer)
+{
+    state_->answer = answer;
+}

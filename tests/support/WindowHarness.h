@@ -14,7 +14,8 @@ class QMessageBox;
 int runWindowTests(int argc, char** argv);
 
 // Spins the event loop until condition holds or the timeout passed; returns whether it held.
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(3));
+bool waitUntil(
+    const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(3));
 
 // Spins the event loop for the given time (for checking that something does NOT happen).
 void spinFor(std::chrono::milliseconds time);
