@@ -19,6 +19,8 @@ void TForm1::RXStart_TimerTimer(QObject*)
     std::fill(RxBuffer, RxBuffer + 8, 0);
     RS232Port.ReceiveData();
     // The button promises Data[0]~Data[7]: show them whenever one of them arrived.
-    if (std::any_of(RxBuffer, RxBuffer + 8, [](uint8_t byte) { return byte != 0; }))
+    if (std::any_of(RxBuffer, RxBuffer + 8, [](uint8_t byte) { return byte != 0; })) {
         RX_Edit->setText(hexBytes(RxBuffer, 8));
+        RX_Edit->setCursorPosition(0); // the box is narrow: show Data[0] first, not the tail
+    }
 }

@@ -18,6 +18,7 @@ void TForm1::PCTest_TimerTimer(QObject*)
     PCTest_Timer->setEnabled(false);
     RS232Port.ReceiveData();
     RX_Edit->setText(fromNarrowBytes(RxBuffer, sizeof RxBuffer));
+    RX_Edit->setCursorPosition(0); // a long reply shows from its start
     RS232Port.ClosePort();
     RXStart_Timer->setEnabled(false);
     TX_Edit->setFocus(Qt::OtherFocusReason);

@@ -1,9 +1,48 @@
 #include "PortRules.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace serial {
+
+namespace {
+
+// A port whose settings were refused, kept open while the refusal is reported. A close of the same
+// port meanwhile (the tick of an earlier exchange runs inside the report) marks it closed.
+class AwaitingClose {
+public:
+    explicit AwaitingClose(platform::PortHandle port)
+        : port_(port)
+    {
+        pending().push_back(&port_);
+    }
+    ~AwaitingClose() { std::erase(pending(), &port_); }
+    AwaitingClose(const AwaitingClose&) = delete;
+    AwaitingClose& operator=(const AwaitingClose&) = delete;
+
+    platform::PortHandle handle() const { return port_; }
+    bool stillOpen() const { return platform::isPort(port_); }
+
+    static void noteClosed(platform::PortHandle port)
+    {
+        for (platform::PortHandle* entry : pending())
+            if (*entry == port)
+                *entry = platform::kInvalidPort;
+    }
+
+private:
+    static std::vector<platform::PortHandle*>& pending()
+    {
+        thread_local std::vector<platform::PortHandle*> ports;
+        return ports;
+    }
+
+    platform::PortHandle port_;
+};
+
+} // namespace
 
 uint32_t lineSpeed(double baudRate)
 {
@@ -21,17 +60,27 @@ bool openAndConfigure(platform::PortHandle& port, const LineRequest& request, co
         report(kOpenError);
         return false;
     }
-    const platform::PortHandle opened = port;
     const platform::LineSettings settings { lineSpeed(request.baudRate), request.parity, request.byteSize,
         request.stopBits };
-    if (platform::applyLineSettings(opened, settings))
+    if (platform::applyLineSettings(port, settings))
         return true;
+    AwaitingClose opened(port);
     report(kSettingsError);
-    // Close our own port: a click during the box may have opened another one into port.
-    platform::closePort(opened);
-    if (port == opened)
-        port = platform::kInvalidPort;
+    if (!opened.stillOpen())
+        return false;
+    // Close our own port only: a click during the report may have put another one into port.
+    platform::PortHandle mine = opened.handle();
+    closeAndForget(port == mine ? port : mine);
     return false;
+}
+
+void closeAndForget(platform::PortHandle& port)
+{
+    if (!platform::isPort(port))
+        return;
+    AwaitingClose::noteClosed(port);
+    platform::closePort(port);
+    port = platform::kInvalidPort;
 }
 
 void sendBytes(platform::PortHandle port, const std::string& bytes)

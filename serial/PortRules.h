@@ -30,9 +30,15 @@ uint32_t lineSpeed(double baudRate);
 
 // Opens request.portName exclusively into port, then applies the line settings. On an open failure
 // port holds no port when report runs. On refused settings report runs while port still holds the
-// new port; afterwards the port this call opened is closed, and port is set to no port unless a
-// nested call replaced it meanwhile (that port is left alone). Returns true when configured.
+// new port; afterwards the port this call opened is closed, unless closeAndForget closed it during
+// the report, and port is set to no port unless a nested call replaced it meanwhile (that port is
+// left alone). Returns true when configured.
 bool openAndConfigure(platform::PortHandle& port, const LineRequest& request, const FailureReport& report);
+
+// Closes the port in port and sets port to no port; nothing without a port. Every close of a port
+// that openAndConfigure may still be reporting on goes through here, so that the report's end does
+// not close the same descriptor number again (by then it may be someone else's).
+void closeAndForget(platform::PortHandle& port);
 
 // Sends every byte (no terminator, no line end) within the write bound; nothing without a port.
 void sendBytes(platform::PortHandle port, const std::string& bytes);

@@ -19,10 +19,7 @@ void TRS232::OpenPort()
 {
     if (Form1->PortOpen == 1) {
         Form1->PortOpen = 0;
-        if (platform::isPort(hComm)) {
-            platform::closePort(hComm);
-            hComm = platform::kInvalidPort;
-        }
+        serial::closeAndForget(hComm);
     }
     const serial::LineRequest request { Form1->PortName, Form1->BaudRate, Form1->Parity, Form1->ByteSize,
         Form1->StopBits };
@@ -46,7 +43,6 @@ void TRS232::ClosePort()
 {
     if (!platform::isPort(hComm))
         return;
-    platform::closePort(hComm);
-    hComm = platform::kInvalidPort;
+    serial::closeAndForget(hComm);
     Form1->PortOpen = 0;
 }
