@@ -1,12 +1,19 @@
 #include "CommandLine.h"
 
+#include "HexText.h"
 #include "platform/PortRegistry.h"
+
+#include <set>
 
 namespace {
 
+constexpr long kLongestWaitMs = 3600000;
+
 bool takesValue(const std::string& option)
 {
-    return option == "--port";
+    static const std::set<std::string> kWithValue { "--port", "--check", "--send", "--expect", "--com",
+        "--settings", "--wait" };
+    return kWithValue.count(option) != 0;
 }
 
 // Splits "--option=value" into its two halves; a bare option gets no value.
@@ -37,6 +44,126 @@ std::optional<PortMapping> parseMapping(const std::string& value, std::string& e
         return std::nullopt;
     }
     return PortMapping { *number, device };
+}
+
+std::optional<int> parseMilliseconds(const std::string& text)
+{
+    if (text.empty() || text.size() > 7)
+        return std::nullopt;
+    long value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (value > kLongestWaitMs)
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+const char* commandOption(Command command)
+{
+    switch (command) {
+    case Command::ListPorts:
+        return "--list-ports";
+    case Command::Check:
+        return "--check";
+    case Command::Send:
+        return "--send";
+    case Command::SelfTest:
+        return "--selftest";
+    case Command::Window:
+        break;
+    }
+    return "";
+}
+
+void setCommand(CommandLine& line, Command command)
+{
+    if (line.command != Command::Window && line.command != command)
+        line.error = std::string(commandOption(line.command)) + " and " + commandOption(command)
+            + " cannot be given together";
+    else if (line.command == command)
+        line.error = std::string(commandOption(command)) + " given twice";
+    line.command = command;
+}
+
+void takeOption(CommandLine& line, const std::string& option, const std::optional<std::string>& value)
+{
+    if (option == "--help")
+        line.help = true;
+    else if (option == "--version")
+        line.version = true;
+    else if (option == "--loopback")
+        line.mappings.push_back({ 1, "" });
+    else if (option == "--port") {
+        if (auto mapping = parseMapping(*value, line.error))
+            line.mappings.push_back(*mapping);
+    } else if (option == "--list-ports")
+        setCommand(line, Command::ListPorts);
+    else if (option == "--selftest")
+        setCommand(line, Command::SelfTest);
+    else if (option == "--check") {
+        setCommand(line, Command::Check);
+        line.checkPort = *value;
+    } else if (option == "--send") {
+        setCommand(line, Command::Send);
+        line.sendText = *value;
+    } else if (option == "--expect")
+        line.expectText = *value;
+    else if (option == "--com")
+        line.comPort = *value;
+    else if (option == "--settings")
+        line.settingsFile = *value;
+    else if (option == "--wait") {
+        line.waitMs = parseMilliseconds(*value);
+        if (!line.waitMs)
+            line.error = "--wait " + *value + ": expected a whole number of milliseconds from 0 to "
+                + std::to_string(kLongestWaitMs);
+    } else if (option == "--hex")
+        line.hex = true;
+    else if (option == "--json")
+        line.json = true;
+    else
+        line.error = "unknown option: " + option;
+}
+
+bool isComName(const std::string& name)
+{
+    return platform::PortRegistry::comNumber(name).has_value();
+}
+
+// The options that belong to one command only, and the values that must be port names or hex.
+std::string combinationError(const CommandLine& line)
+{
+    const Command command = line.command;
+    const bool sending = command == Command::Send;
+    if (!sending && line.expectText)
+        return "--expect goes with --send";
+    if (!sending && line.waitMs)
+        return "--wait goes with --send";
+    if (!sending && line.hex)
+        return "--hex goes with --send";
+    if (command != Command::ListPorts && line.json)
+        return "--json goes with --list-ports";
+    if (line.comPort && !sending && command != Command::SelfTest)
+        return "--com goes with --send or --selftest";
+    if (line.settingsFile && (command == Command::Window || command == Command::ListPorts))
+        return "--settings goes with --check, --send or --selftest";
+    if (command == Command::Check && !isComName(line.checkPort))
+        return "--check " + line.checkPort + ": not a port name COMn with n >= 1";
+    if (line.comPort && !isComName(*line.comPort))
+        return "--com " + *line.comPort + ": not a port name COMn with n >= 1";
+    if (line.settingsFile && line.settingsFile->empty())
+        return "--settings needs a file name";
+    if (line.hex && !parseHexBytes(line.sendText))
+        return "--send " + line.sendText + ": not hex bytes (e.g. \"41 42 0d\")";
+    if (line.hex && line.expectText && !parseHexBytes(*line.expectText))
+        return "--expect " + *line.expectText + ": not hex bytes (e.g. \"41 42 0d\")";
+    if (command != Command::Window && line.toolkitArguments.size() > 1)
+        return line.toolkitArguments[1] + ": toolkit options go with the window, not with "
+            + commandOption(command);
+    return {};
 }
 
 } // namespace
@@ -73,6 +200,7 @@ CommandLine parseCommandLine(int argc, char** argv)
         lastWasToolkitOption = false;
         auto [option, value] = splitOption(arg);
         if (takesValue(option) && !value) {
+            // The next word is the value even when it starts with dashes: --send "--" sends two dashes.
             if (i + 1 >= argc) {
                 line.error = option + " needs a value";
                 break;
@@ -82,18 +210,10 @@ CommandLine parseCommandLine(int argc, char** argv)
             line.error = option + " takes no value";
             break;
         }
-        if (option == "--help")
-            line.help = true;
-        else if (option == "--version")
-            line.version = true;
-        else if (option == "--loopback")
-            line.mappings.push_back({ 1, "" });
-        else if (option == "--port") {
-            if (auto mapping = parseMapping(*value, line.error))
-                line.mappings.push_back(*mapping);
-        } else
-            line.error = "unknown option: " + option;
+        takeOption(line, option, value);
     }
+    if (line.error.empty() && !line.help && !line.version)
+        line.error = combinationError(line);
     return line;
 }
 
@@ -104,7 +224,12 @@ std::string versionText()
 
 std::string usageText()
 {
-    return "Usage: comtest [OPTION]... [TOOLKIT OPTION]...\n"
+    return "Usage: comtest [OPTION]... [TOOLKIT OPTION]...      open the window\n"
+           "       comtest --list-ports [--json] [--port COMn=DEVICE]... [--loopback]\n"
+           "       comtest --check COMn [--settings FILE] [--port COMn=DEVICE]... [--loopback]\n"
+           "       comtest --send TEXT [--expect TEXT] [--hex] [--wait MS] [--com COMn]\n"
+           "               [--settings FILE] [--port COMn=DEVICE]... [--loopback]\n"
+           "       comtest --selftest [--com COMn] [--settings FILE] [--port COMn=DEVICE]... [--loopback]\n"
            "Exercise an RS232 serial port: send typed text and show what comes back.\n"
            "\n"
            "Options:\n"
@@ -116,6 +241,37 @@ std::string usageText()
            "  --help               show this help and exit\n"
            "  --version            show the version and exit\n"
            "\n"
+           "Commands without a window (no display needed):\n"
+           "  --list-ports         list the serial devices: driver, USB id, serial number,\n"
+           "                       /dev/serial/by-id name, COMn name, and who holds them (found\n"
+           "                       without opening any device); --json prints a JSON array\n"
+           "  --check COMn         try to open the port exclusively; say why not (missing, not a\n"
+           "                       tty, permission denied, busy and by whom). With --settings,\n"
+           "                       also apply the file's line settings and print what the\n"
+           "                       driver took\n"
+           "  --send TEXT          open the port as \"TX Start\" does, send TEXT, wait (500 ms or\n"
+           "                       --wait MS) and print the reply as text and hex (at most 128\n"
+           "                       bytes; more are discarded); --expect TEXT checks the reply;\n"
+           "                       --hex takes TEXT and --expect as hex bytes (\"41 42 0d\")\n"
+           "  --selftest           with a loop-back plug on the port: exchange a pattern at each\n"
+           "                       of 400 line settings (10 baud rates, 5 parities, 4 data bit\n"
+           "                       counts, 1 or 2 stop bits) and loop RTS->CTS, DTR->DSR/DCD\n"
+           "  --com COMn           the port of --send and --selftest (else the --settings file's\n"
+           "                       port, else COM1)\n"
+           "  --settings FILE      line settings from a settings file saved by the window\n"
+           "                       (default 19200 baud, 8 data bits, no parity, 1 stop bit)\n"
+           "\n"
+           "Examples:\n"
+           "  comtest --loopback --list-ports\n"
+           "  comtest --loopback --check COM1\n"
+           "  comtest --loopback --send hello --expect hello\n"
+           "  comtest --loopback --hex --send \"41 42 0d\" --expect \"41 42 0d\"\n"
+           "  comtest --loopback --selftest\n"
+           "\n"
            "Single-dash options (-platform, -display, -style, ...) are passed to Qt.\n"
-           "Exit status: 0 when the window was closed, 2 on bad arguments.\n";
+           "Exit status: 0 when the window was closed, or the answer is yes (port free, reply\n"
+           "matched, every row passed, the list printed); 1 when the answer is no (port not\n"
+           "available or its settings refused, reply did not match, a row failed); 2 on bad\n"
+           "arguments or a settings file that cannot be read; 3 when --send or --selftest could\n"
+           "not open or configure the port.\n";
 }

@@ -1,5 +1,6 @@
 // comtest: exercise an RS232 serial port.
 #include "CommandLine.h"
+#include "HeadlessCommands.h"
 #include "Startup.h"
 #include "platform/Loopback.h"
 #include "platform/PortRegistry.h"
@@ -47,6 +48,8 @@ int main(int argc, char** argv)
     platform::Loopback loopback;
     if (!applyMappings(line, loopback))
         return 1;
+    if (line.command != Command::Window)
+        return headless::runCommand(line, std::cout, std::cerr);
     std::vector<char*> toolkitArgs;
     for (const auto& arg : line.toolkitArguments)
         toolkitArgs.push_back(const_cast<char*>(arg.c_str()));

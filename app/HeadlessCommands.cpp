@@ -1,0 +1,110 @@
+#include "HeadlessCommands.h"
+
+#include "dialogs/SettingsTables.h"
+#include "platform/PortRegistry.h"
+
+// The settings file's decoder and the safe file read come from their own units, shared with the
+// window's Open; a tree without them refuses --settings as bad input.
+#if __has_include("SettingsFileFormat.h") && __has_include("platform/FileAccess.h")
+#include "SettingsFileFormat.h"
+#include "platform/FileAccess.h"
+#define COMTEST_SETTINGS_FILES 1
+#endif
+
+#include <ostream>
+
+namespace headless {
+
+namespace {
+
+// The file's line settings over request; false (reason set) when it cannot be read or is not ours.
+bool loadSettingsFile(const std::string& path, serial::LineRequest& request, std::string& reason)
+{
+#ifdef COMTEST_SETTINGS_FILES
+    const auto bytes = platform::readSmallRegularFile(path, settings_file::kFileSize);
+    if (!bytes) {
+        reason = "--settings " + path + ": cannot be read (missing, not a regular file, or no permission)";
+        return false;
+    }
+    const auto loaded = settings_file::decode(*bytes);
+    if (!loaded) {
+        reason = "--settings " + path + ": not a comtest settings file";
+        return false;
+    }
+    request.portName = loaded->portName;
+    request.baudRate = loaded->baudRate;
+    request.parity = loaded->parity;
+    request.byteSize = loaded->byteSize;
+    request.stopBits = loaded->stopBits;
+    return true;
+#else
+    (void)request;
+    reason = "--settings " + path + ": settings files are not supported by this build";
+    return false;
+#endif
+}
+
+std::string codeText(const std::optional<std::string>& text, unsigned code)
+{
+    return text ? *text : "code " + std::to_string(code);
+}
+
+} // namespace
+
+std::optional<serial::LineRequest> chooseLine(
+    const CommandLine& line, const std::optional<std::string>& portName, std::string& reason)
+{
+    serial::LineRequest request;
+    request.portName = "COM1";
+    if (line.settingsFile && !loadSettingsFile(*line.settingsFile, request, reason))
+        return std::nullopt;
+    if (line.comPort)
+        request.portName = *line.comPort;
+    if (portName)
+        request.portName = *portName;
+    return request;
+}
+
+std::string describeSettings(const platform::LineSettings& settings)
+{
+    return std::to_string(settings.baudRate) + " baud, " + std::to_string(settings.byteSize)
+        + " data bits, parity " + codeText(settings_tables::parityText(settings.parity), settings.parity)
+        + ", stop bits "
+        + (settings.stopBits == 1
+                ? std::string("1.5")
+                : codeText(settings_tables::stopBitsText(settings.stopBits), settings.stopBits));
+}
+
+std::string portLabel(const std::string& portName)
+{
+    const auto device = platform::PortRegistry::instance().deviceFor(portName);
+    return (portName.empty() ? std::string("\"\"") : portName) + " (" + (device ? *device : "no device")
+        + ")";
+}
+
+int runCommand(const CommandLine& line, std::ostream& out, std::ostream& err)
+{
+    if (line.command == Command::ListPorts)
+        return listPorts(line, out);
+    std::optional<std::string> portName;
+    if (line.command == Command::Check)
+        portName = line.checkPort;
+    std::string reason;
+    const auto request = chooseLine(line, portName, reason);
+    if (!request) {
+        err << "comtest: " << reason << "\n" << usageText();
+        return kBadInput;
+    }
+    switch (line.command) {
+    case Command::Check:
+        return checkPort(*request, line.settingsFile.has_value(), out);
+    case Command::Send:
+        return sendAndCompare(line, *request, out, err);
+    case Command::SelfTest:
+        return selfTest(*request, out, err);
+    default:
+        return kBadInput;
+    }
+}
+
+} // namespace headless

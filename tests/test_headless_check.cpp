@@ -1,0 +1,227 @@
+// --check COMn: a free port opens, a held one is refused with its holder named, and the line
+// settings of a settings file are applied and read back.
+#include "platform/PortHolders.h"
+#include "support/PtyPair.h"
+#include "test_headless_support.h"
+
+#if __has_include("platform/LockFiles.h")
+#include "platform/LockFiles.h"
+#define HAVE_LOCK_FILES 1
+#endif
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+using namespace std::chrono_literals;
+using headless_test::contains;
+
+namespace {
+
+class PortCheck : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!haveProgram())
+            GTEST_SKIP() << "COMTEST_BINARY not set (run through ctest)";
+        ASSERT_TRUE(pty.ok());
+    }
+
+    ProgramRun check(const std::string& more = "")
+    {
+        return runProgram("--port COM1=" + pty.slavePath() + " --check COM1 " + more);
+    }
+
+    PtyPair pty;
+};
+
+// A child process that opens the port and holds flock on it until released.
+class FlockHolder {
+public:
+    explicit FlockHolder(const std::string& device)
+    {
+        int ready[2], release[2];
+        if (pipe(ready) != 0 || pipe(release) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ready[0]);
+            close(release[1]);
+            const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            const char state = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
+            [[maybe_unused]] ssize_t ignored = write(ready[1], &state, 1);
+            char byte;
+            ignored = read(release[0], &byte, 1); // returns when the parent closes its end
+            _exit(0);
+        }
+        close(ready[1]);
+        close(release[0]);
+        release_ = release[1];
+        char state = 'n';
+        holding_ = read(ready[0], &state, 1) == 1 && state == 'y';
+        close(ready[0]);
+    }
+    ~FlockHolder()
+    {
+        if (release_ >= 0)
+            close(release_);
+        if (pid_ > 0)
+            waitpid(pid_, nullptr, 0);
+    }
+    bool holding() const { return holding_; }
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+    int release_ = -1;
+    bool holding_ = false;
+};
+
+} // namespace
+
+TEST_F(PortCheck, FreePortOpensAndIsFreeAgainAfterwards)
+{
+    const ProgramRun run = check();
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out, "COM1 (" + pty.slavePath() + "): free\n");
+    EXPECT_FALSE(platform::findHolders(pty.slavePath()).held()) << "the check let go of the port";
+    EXPECT_EQ(check().status, 0) << "a second check finds it free again";
+}
+
+TEST_F(PortCheck, PortLockedByAnotherProcessIsBusyAndNamesIt)
+{
+    FlockHolder holder(pty.slavePath());
+    ASSERT_TRUE(holder.holding());
+    const ProgramRun run = check();
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_TRUE(contains(run.out, "busy: held by PID " + std::to_string(holder.pid()))) << run.out;
+    EXPECT_TRUE(contains(run.out, "flock")) << run.out;
+    EXPECT_EQ(headless_test::lines(run.out).size(), 1u) << "one line of reason: " << run.out;
+}
+
+TEST_F(PortCheck, PortHeldByAnExchangeOfAnotherComtestIsBusyAndNamesIt)
+{
+    headless_test::BackgroundProgram exchange(
+        { "--port", "COM1=" + pty.slavePath(), "--send", "x", "--wait", "3000" });
+    ASSERT_GT(exchange.pid(), 0);
+    ASSERT_TRUE(PtyPair::waitUntil([&] { return platform::findHolders(pty.slavePath()).held(); }, 5s))
+        << "the exchange took the port";
+    const ProgramRun run = check();
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_TRUE(contains(run.out, "busy: held by PID " + std::to_string(exchange.pid()))) << run.out;
+    const ProgramRun exchanged = exchange.finish();
+    EXPECT_EQ(exchanged.status, 0) << exchanged.out;
+    EXPECT_EQ(check().status, 0) << "free again once the exchange ended";
+}
+
+TEST_F(PortCheck, LiveLockFileMakesThePortBusyAndNamesItsProcess)
+{
+#ifndef HAVE_LOCK_FILES
+    GTEST_SKIP() << "lock files are not in this build";
+#else
+    // A process of ours that lives while the check runs, named by the lock file.
+    FlockHolder stranger("/dev/null");
+    const std::string lockFile = "/run/lock/" + platform::lockFileName(pty.slavePath());
+    {
+        std::ofstream file(lockFile);
+        if (!file)
+            GTEST_SKIP() << "no writable lock folder";
+        file << "      " << stranger.pid() << "\n";
+    }
+    const ProgramRun run = check();
+    std::remove(lockFile.c_str());
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_TRUE(contains(run.out, "busy: held by PID " + std::to_string(stranger.pid()))) << run.out;
+    EXPECT_TRUE(contains(run.out, "lock file")) << run.out;
+#endif
+}
+
+TEST_F(PortCheck, MissingDeviceAndNonTtyFileAreNamedAsSuch)
+{
+    const ProgramRun missing = runProgram("--port COM3=/dev/no-such-tty --check COM3");
+    EXPECT_EQ(missing.status, 1) << missing.out;
+    EXPECT_EQ(missing.out, "COM3 (/dev/no-such-tty): missing: no device /dev/no-such-tty\n");
+    const ProgramRun file = runProgram("--port COM5=/etc/hostname --check COM5");
+    EXPECT_EQ(file.status, 1) << file.out;
+    EXPECT_TRUE(contains(file.out, "COM5 (/etc/hostname): not a tty")) << file.out;
+}
+
+TEST_F(PortCheck, PermissionDeniedNamesTheGroupThatMayOpenIt)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the check as another user";
+    ASSERT_EQ(chmod(pty.slavePath().c_str(), 0660), 0);
+    const std::string command = "setpriv --reuid=65534 --regid=65534 --clear-groups "
+        + std::string(std::getenv("COMTEST_BINARY")) + " --port COM1=" + pty.slavePath()
+        + " --check COM1 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char chunk[512];
+    while (size_t got = fread(chunk, 1, sizeof chunk, pipe))
+        out.append(chunk, got);
+    const int status = pclose(pipe);
+    ASSERT_TRUE(WIFEXITED(status)) << out;
+    if (WEXITSTATUS(status) == 127)
+        GTEST_SKIP() << "setpriv cannot run the program: " << out;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << out;
+    struct stat node { };
+    ASSERT_EQ(stat(pty.slavePath().c_str(), &node), 0);
+    const auto group = platform::groupAllowedToOpen(pty.slavePath());
+    ASSERT_TRUE(group.has_value());
+    EXPECT_TRUE(contains(out, "permission denied: members of the group " + *group + " may open it")) << out;
+}
+
+TEST_F(PortCheck, SettingsFromAFileAreAppliedAndReadBackWithThePtysForcedBits)
+{
+    SKIP_WITHOUT_SETTINGS_FILES();
+    headless_test::TempFolder folder;
+    const std::string file
+        = headless_test::writeSettingsFile(folder.path() + "/line.txt", "COM1", 9600, 2, 7, 2);
+    const ProgramRun run = check("--settings " + file);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_TRUE(contains(run.out, "asked:      9600 baud, 7 data bits, parity Even, stop bits 2")) << run.out;
+    EXPECT_TRUE(contains(run.out,
+        "driver has: 9600 baud, 8 data bits, parity None, stop bits 2 (a pseudo-terminal always has 8 data "
+        "bits and parity None)"))
+        << run.out;
+    EXPECT_TRUE(contains(run.out, "settings taken")) << run.out;
+    platform::LineBits line;
+    ASSERT_TRUE(pty.slaveLine(line));
+    EXPECT_EQ(platform::outputSpeed(line), 9600u) << "the speed reached the driver";
+}
+
+TEST_F(PortCheck, SettingsWithoutATermiosFormAreRefused)
+{
+    SKIP_WITHOUT_SETTINGS_FILES();
+    headless_test::TempFolder folder;
+    const std::string file
+        = headless_test::writeSettingsFile(folder.path() + "/line.txt", "COM1", 9600, 0, 8, 1);
+    const ProgramRun run = check("--settings " + file);
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_TRUE(contains(run.out, "stop bits 1.5")) << run.out;
+    EXPECT_TRUE(contains(run.out, "settings refused")) << run.out;
+}
+
+TEST_F(PortCheck, UnreadableOrForeignSettingsFileIsBadInput)
+{
+    SKIP_WITHOUT_SETTINGS_FILES();
+    headless_test::TempFolder folder;
+    const ProgramRun missing = check("--settings " + folder.path() + "/none.txt");
+    EXPECT_EQ(missing.status, 2) << missing.out;
+    EXPECT_EQ(missing.out.rfind("comtest: --settings ", 0), 0u) << missing.out;
+    EXPECT_TRUE(contains(missing.out, "Usage: comtest")) << missing.out;
+    const std::string foreign = folder.path() + "/foreign.txt";
+    std::ofstream(foreign) << std::string(400, 'x');
+    const ProgramRun notOurs = check("--settings " + foreign);
+    EXPECT_EQ(notOurs.status, 2) << notOurs.out;
+    EXPECT_TRUE(contains(notOurs.out, "not a comtest settings file")) << notOurs.out;
+}
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
