@@ -5,6 +5,7 @@
 #include "platform/Application.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
@@ -22,6 +23,19 @@ int runWindowTests(int argc, char** argv)
     return result;
 }
 
+namespace {
+
+// Lets the event loop run for up to a few milliseconds, sleeping while nothing happens (a plain
+// processEvents loop would spin and skew the CPU measurements of the tests).
+void runEventsBriefly(std::chrono::milliseconds most)
+{
+    QEventLoop loop;
+    QTimer::singleShot(most, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
 {
     QElapsedTimer clock;
@@ -29,7 +43,7 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     while (!condition()) {
         if (clock.elapsed() > timeout.count())
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        runEventsBriefly(std::chrono::milliseconds(2));
     }
     return true;
 }
@@ -39,7 +53,8 @@ void spinFor(std::chrono::milliseconds time)
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < time.count())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        runEventsBriefly(
+            std::min(time - std::chrono::milliseconds(clock.elapsed()), std::chrono::milliseconds(10)));
 }
 
 QMessageBox* visibleMessageBox()
