@@ -1,6 +1,7 @@
 #include "SerialPort.h"
 
 #include "LineBits.h"
+#include "LockFiles.h"
 #include "PortRegistry.h"
 #include "Termios2.h"
 
@@ -72,6 +73,15 @@ OpenFailure takeExclusively(int fd)
     return OpenFailure::None;
 }
 
+// Gives up the device locks and the descriptor of a port whose open is being undone or closed.
+void releaseDevice(int fd)
+{
+    // The exclusive flag outlives our descriptor while anyone else has the device open.
+    ioctl(fd, TIOCNXCL);
+    flock(fd, LOCK_UN);
+    close(fd);
+}
+
 bool isPseudoTerminal(int fd)
 {
     struct stat status { };
@@ -125,6 +135,11 @@ OpenResult openPortExclusive(const std::string& portName)
 OpenResult openDeviceExclusive(const std::string& devicePath)
 {
     OpenResult result { kInvalidPort, OpenFailure::None, devicePath };
+    // minicom and Qt terminals guard a port by lock file alone, and TIOCEXCL stops no root opener.
+    if (!clearStaleLockFiles(devicePath)) {
+        result.failure = OpenFailure::Busy;
+        return result;
+    }
     int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         result.failure = failureOf(errno);
@@ -141,8 +156,15 @@ OpenResult openDeviceExclusive(const std::string& devicePath)
         close(fd);
         return result;
     }
+    // Made only once the device is ours, so that a refused open never leaves a lock file behind.
+    const auto lockFile = createOwnLockFile(devicePath);
+    if (!lockFile) {
+        releaseDevice(fd);
+        result.failure = OpenFailure::Busy;
+        return result;
+    }
     result.handle = fd;
-    PortRegistry::instance().noteHeld(fd, devicePath, "");
+    PortRegistry::instance().noteHeld(fd, devicePath, *lockFile);
     return result;
 }
 
@@ -227,11 +249,10 @@ void closePort(PortHandle port)
         return;
     // Unread input survives a close on a pty; a reopen must start empty.
     tcflush(port, TCIFLUSH);
-    // The exclusive flag outlives our descriptor while anyone else has the device open.
-    ioctl(port, TIOCNXCL);
-    flock(port, LOCK_UN);
+    if (const auto lockFile = PortRegistry::instance().lockFileOf(port))
+        removeOwnLockFile(*lockFile);
     PortRegistry::instance().noteReleased(port);
-    close(port);
+    releaseDevice(port);
 }
 
 } // namespace platform

@@ -3,9 +3,12 @@
 // Principles of operation
 //   A port is a tty device opened exclusively for reading and writing. The open never blocks, never
 //   makes the port our controlling terminal, and is not inherited by children; the descriptor stays
-//   non-blocking, so that a read takes only what is waiting and a write waits against its deadline. "Exclusive" means: we take flock(LOCK_EX|LOCK_NB) on
-//   the device and set TIOCEXCL; a port that another process (or this one) holds is refused. A
-//   process that merely has the device open, without a lock, does not hold it.
+//   non-blocking, so that a read takes only what is waiting and a write waits against its deadline.
+//   "Exclusive" means: a port that another process (or this one) holds is refused, whether it holds
+//   the device's own locks (as picocom, tio and GtkTerm do) or a live lock file naming it (as
+//   minicom and Qt terminals do; see LockFiles.h). A stale lock file is removed on the way. While
+//   we hold a port we hold both kinds, so that each of those programs refuses it in turn; a process
+//   that merely has the device open, without a lock, does not hold it.
 //   A PortHandle is a descriptor of 3 or more, so that 0 can stand for "never opened" and -1 for
 //   "no port after a failure or a close"; isPort() tells the two apart from a real port.
 //   applyLineSettings does a read-modify-write: it reads what the port has now, changes speed,
@@ -25,7 +28,7 @@
 //   readBytes           read up to n bytes that are already waiting
 //   discardInput        throw away the input queue only
 //   writeAll            write every byte, giving up after the time the line speed needs plus ~1 s
-//   closePort           discard unread input, release our locks, close
+//   closePort           discard unread input, remove our lock file, release our locks, close
 #pragma once
 
 #include <cstddef>
@@ -62,8 +65,9 @@ struct OpenResult {
 // only through openDeviceExclusive. On failure nothing is left open or locked.
 OpenResult openPortExclusive(const std::string& portName);
 
-// Opens a device path exclusively (used for mapped names and by the headless commands).
-// On failure nothing is left open or locked.
+// Opens a device path exclusively (used for mapped names and by the headless commands). A live
+// lock file naming the device (by any of its names) refuses it as Busy. On failure nothing is left
+// open or locked and no lock file of ours is left; only stale lock files may have been removed.
 OpenResult openDeviceExclusive(const std::string& devicePath);
 
 // Applies the line settings. Returns false when the current settings cannot be read, when a value
@@ -89,7 +93,9 @@ void discardInput(PortHandle port);
 // about a second has passed. Returns the number of bytes the driver took.
 size_t writeAll(PortHandle port, const uint8_t* bytes, size_t count);
 
-// Discards unread input, releases our locks and closes. Does nothing for a non-port handle.
+// Discards unread input, removes our lock file, releases our locks and closes. Does nothing for a
+// non-port handle. A port still held at process exit keeps its device open until the exit, but its
+// lock file is removed by then.
 void closePort(PortHandle port);
 
 } // namespace platform
