@@ -3,6 +3,7 @@
 #include "platform/Application.h"
 #include "platform/FormScaler.h"
 #include "platform/HandlerBinder.h"
+#include "platform/MenuShortcuts.h"
 
 #include <QCloseEvent>
 
@@ -16,6 +17,7 @@ TForm1::TForm1(QWidget* owner)
     createComponents();
     platform::scaleForm(this);
     platform::bindHandlersByName(this, this);
+    platform::letMenuShortcutsWin(this);
     TxText.clear();
     PortName.clear();
     LastFileName.clear();

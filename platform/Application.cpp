@@ -3,6 +3,7 @@
 #include "MessageBox.h"
 
 #include <QWidget>
+#include <cctype>
 #include <exception>
 
 namespace platform {

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QMetaMethod>
 #include <stdexcept>
+#include <utility>
 
 namespace platform {
 
@@ -44,11 +45,16 @@ void bindHandlersByName(QObject* form, QObject* root)
 {
     QList<QObject*> objects = root->findChildren<QObject*>();
     objects.prepend(root);
+    // Gathered before binding: binding may replace a control's inner widgets (a combo box's edit
+    // field), which would leave dangling entries in the list.
+    QList<std::pair<QObject*, QByteArray>> named;
     for (QObject* object : objects) {
-        const QVariant name = object->property("handler");
-        if (name.isValid() && !name.toByteArray().isEmpty())
-            bindOne(form, object, findHandler(form, name.toByteArray()));
+        const QByteArray name = object->property("handler").toByteArray();
+        if (!name.isEmpty())
+            named.append({ object, name });
     }
+    for (const auto& [object, name] : named)
+        bindOne(form, object, findHandler(form, name));
 }
 
 } // namespace platform
