@@ -1,4 +1,10 @@
 // The About dialog command.
 #include "Main.h"
 
-void TForm1::AboutClick(QObject*) { }
+#include "dialogs/Aboutswform.h"
+
+void TForm1::AboutClick(QObject*)
+{
+    // Closing the dialog is all its answer means; the result is not needed.
+    Form19->exec();
+}

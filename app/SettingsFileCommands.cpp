@@ -1,8 +1,97 @@
 // Open and Save of settings files, and the stop routine that Open runs.
 #include "Main.h"
 
-void TForm1::FileOpenClick(QObject*) { }
+#include "app/SettingsFileFormat.h"
+#include "dialogs/Cominterfaceform.h"
+#include "platform/FileAccess.h"
+#include "platform/MessageBox.h"
 
-void TForm1::FileSaveClick(QObject*) { }
+#include <algorithm>
 
-void TForm1::TXRXStop_ButtonClick(QObject*) { }
+namespace {
+
+void reportError(const char* message)
+{
+    platform::messageBox(message, "ERROR");
+}
+
+settings_file::Block blockOf(const TForm1& window)
+{
+    settings_file::Block block;
+    std::copy(std::begin(window.FileBuffer), std::end(window.FileBuffer), block.begin());
+    return block;
+}
+
+settings_file::LineSettings committedSettings(const TForm23& dialog)
+{
+    return { dialog.CurPortName, dialog.CurBaudRate, dialog.CurParity, dialog.CurByteSize,
+        dialog.CurStopBits };
+}
+
+// Both the committed and the pending set take the loaded values, unchecked against the lists.
+void applyLoadedSettings(TForm23& dialog, const settings_file::Loaded& loaded)
+{
+    dialog.CurParity = loaded.parity;
+    dialog.CurByteSize = loaded.byteSize;
+    dialog.CurStopBits = loaded.stopBits;
+    dialog.CurBaudRate = loaded.baudRate;
+    dialog.NewBaudRate = dialog.CurBaudRate;
+    dialog.NewParity = dialog.CurParity;
+    dialog.NewByteSize = dialog.CurByteSize;
+    dialog.NewStopBits = dialog.CurStopBits;
+    dialog.CurPortName = loaded.portName;
+    dialog.NewPortName = dialog.CurPortName;
+}
+
+} // namespace
+
+void TForm1::FileOpenClick(QObject* Sender)
+{
+    if (!OpenDialog->Execute(this))
+        return;
+    const auto bytes = platform::readSmallRegularFile(OpenDialog->FileName, settings_file::kFileSize);
+    if (!bytes) {
+        reportError("Can't Open Txt File");
+        return;
+    }
+    // A file that ends before its port name field is as foreign as one with another header.
+    const auto loaded = settings_file::decode(*bytes);
+    if (!loaded) {
+        reportError("Txt File Format Not Match");
+        return;
+    }
+    std::copy(loaded->block.begin(), loaded->block.end(), FileBuffer);
+    applyLoadedSettings(*Form23, *loaded);
+    Form23->RefreshControls();
+    TXRXStop_ButtonClick(Sender);
+    LastFileName = OpenDialog->FileName;
+}
+
+void TForm1::FileSaveClick(QObject*)
+{
+    SaveDialog->InitialDir = SaveDialog->FileName = LastFileName;
+    if (!SaveDialog->Execute(this))
+        return;
+    const settings_file::LineSettings settings = committedSettings(*Form23);
+    const settings_file::FileBytes file = settings_file::encode(settings, blockOf(*this));
+    // The block and the name change only once the file is safely written.
+    if (!platform::replaceFileContents(SaveDialog->FileName, file)) {
+        reportError("Can't Save Txt File");
+        return;
+    }
+    const settings_file::Block stored = settings_file::storeSettings(blockOf(*this), settings);
+    std::copy(stored.begin(), stored.end(), FileBuffer);
+    LastFileName = SaveDialog->FileName;
+}
+
+void TForm1::TXRXStop_ButtonClick(QObject*)
+{
+    if (!PortOpen)
+        return;
+    RS232Port.ClosePort();
+    PortOpen = 0;
+    PCTest_Timer->setEnabled(false);
+    RXStart_Timer->setEnabled(false);
+    TXStart_Timer->setEnabled(false);
+    RXStart_Button->setEnabled(true);
+}

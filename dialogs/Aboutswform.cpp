@@ -11,6 +11,11 @@ TForm19::TForm19(QWidget* owner)
     setupUi(this);
     platform::scaleForm(this);
     platform::bindHandlersByName(this, this);
+    // Read-only still lets the reader copy a line, by mouse or by keyboard.
+    Memo1->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 }
 
-void TForm19::OK_ButtonClick(QObject*) { close(); }
+void TForm19::OK_ButtonClick(QObject*)
+{
+    close();
+}
