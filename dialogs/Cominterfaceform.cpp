@@ -2,22 +2,27 @@
 
 #include "SettingsTables.h"
 #include "app/Main.h"
+#include "platform/DialogKeys.h"
 #include "platform/FormScaler.h"
 #include "platform/HandlerBinder.h"
+
+#include <optional>
 
 TForm23* Form23 = nullptr;
 
 namespace {
 
-std::string textOf(const QComboBox* combo) { return combo->currentText().toStdString(); }
+std::string textOf(const QComboBox* combo)
+{
+    return combo->currentText().toStdString();
+}
 
-// A program's own set of a combo box text: no change handler runs for it.
+// The program's own set of a combo box text, which runs no change handler; a value with no row
+// leaves the text as it is.
 void setText(QComboBox* combo, const std::optional<std::string>& text)
 {
-    if (!text || combo->currentText() == QString::fromStdString(*text))
-        return;
-    const QSignalBlocker quiet(combo);
-    combo->setEditText(QString::fromStdString(*text));
+    if (text && combo->currentText() != QString::fromStdString(*text))
+        combo->setEditText(QString::fromStdString(*text));
 }
 
 template <typename Value, typename Lookup>
@@ -33,8 +38,10 @@ TForm23::TForm23(QWidget* owner)
     : QDialog(owner)
 {
     setupUi(this);
+    setWindowFlag(Qt::WindowMinMaxButtonsHint);
     platform::scaleForm(this);
     platform::bindHandlersByName(this, this);
+    platform::withoutDefaultOrCancelButton(this);
     CurPortName.clear();
     NewPortName.clear();
     ResetToDefaults();
@@ -81,18 +88,30 @@ void TForm23::copyCommittedToMainWindow()
     Form1->StopBits = CurStopBits;
 }
 
-void TForm23::COMPort_ComboBoxChange(QObject*) { takeIfListed(NewPortName, COMPort_ComboBox, settings_tables::portFor); }
+void TForm23::COMPort_ComboBoxChange(QObject*)
+{
+    takeIfListed(NewPortName, COMPort_ComboBox, settings_tables::portFor);
+}
 
-void TForm23::BaudRate_ComboBoxChange(QObject*) { takeIfListed(NewBaudRate, BaudRate_ComboBox, settings_tables::baudFor); }
+void TForm23::BaudRate_ComboBoxChange(QObject*)
+{
+    takeIfListed(NewBaudRate, BaudRate_ComboBox, settings_tables::baudFor);
+}
 
 void TForm23::ParityCheck_ComboBoxChange(QObject*)
 {
     takeIfListed(NewParity, ParityCheck_ComboBox, settings_tables::parityFor);
 }
 
-void TForm23::DataBit_ComboBoxChange(QObject*) { takeIfListed(NewByteSize, DataBit_ComboBox, settings_tables::dataBitsFor); }
+void TForm23::DataBit_ComboBoxChange(QObject*)
+{
+    takeIfListed(NewByteSize, DataBit_ComboBox, settings_tables::dataBitsFor);
+}
 
-void TForm23::StopBit_ComboBoxChange(QObject*) { takeIfListed(NewStopBits, StopBit_ComboBox, settings_tables::stopBitsFor); }
+void TForm23::StopBit_ComboBoxChange(QObject*)
+{
+    takeIfListed(NewStopBits, StopBit_ComboBox, settings_tables::stopBitsFor);
+}
 
 void TForm23::OK_ButtonClick(QObject*)
 {
@@ -105,6 +124,12 @@ void TForm23::OK_ButtonClick(QObject*)
     close();
 }
 
-void TForm23::Cancel_ButtonClick(QObject*) { close(); }
+void TForm23::Cancel_ButtonClick(QObject*)
+{
+    close();
+}
 
-void TForm23::Default_ButtonClick(QObject*) { ResetToDefaults(); }
+void TForm23::Default_ButtonClick(QObject*)
+{
+    ResetToDefaults();
+}
