@@ -3,13 +3,8 @@
 #include "dialogs/SettingsTables.h"
 #include "platform/PortRegistry.h"
 
-// The settings file's decoder and the safe file read come from their own units, shared with the
-// window's Open; a tree without them refuses --settings as bad input.
-#if __has_include("SettingsFileFormat.h") && __has_include("platform/FileAccess.h")
 #include "SettingsFileFormat.h"
 #include "platform/FileAccess.h"
-#define COMTEST_SETTINGS_FILES 1
-#endif
 
 #include <ostream>
 
@@ -20,7 +15,6 @@ namespace {
 // The file's line settings over request; false (reason set) when it cannot be read or is not ours.
 bool loadSettingsFile(const std::string& path, serial::LineRequest& request, std::string& reason)
 {
-#ifdef COMTEST_SETTINGS_FILES
     const auto bytes = platform::readSmallRegularFile(path, settings_file::kFileSize);
     if (!bytes) {
         reason = "--settings " + path + ": cannot be read (missing, not a regular file, or no permission)";
@@ -37,11 +31,6 @@ bool loadSettingsFile(const std::string& path, serial::LineRequest& request, std
     request.byteSize = loaded->byteSize;
     request.stopBits = loaded->stopBits;
     return true;
-#else
-    (void)request;
-    reason = "--settings " + path + ": settings files are not supported by this build";
-    return false;
-#endif
 }
 
 std::string codeText(const std::optional<std::string>& text, unsigned code)

@@ -1,5 +1,7 @@
 #include "SettingsFileFormat.h"
 
+#include <cstring>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -46,7 +48,7 @@ FileBytes encode(const LineSettings& settings, const Block& block)
     const Block stored = storeSettings(block, settings);
     std::copy(stored.begin(), stored.end(), file.begin() + kBlockOffset);
     const size_t nameLength = std::min(settings.portName.size(), kPortNameSize);
-    std::copy_n(settings.portName.begin(), nameLength, file.begin() + kPortNameOffset);
+    std::memcpy(file.data() + kPortNameOffset, settings.portName.data(), nameLength);
     return file;
 }
 

@@ -1,10 +1,6 @@
 #include "PortHolders.h"
 
-// Lock files come from their own unit; a tree without it sees none.
-#if __has_include("LockFiles.h")
 #include "LockFiles.h"
-#define COMTEST_LOCK_FILES 1
-#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -19,15 +15,6 @@
 namespace platform {
 
 namespace {
-
-std::optional<int> liveLockFileHolder([[maybe_unused]] const std::string& devicePath)
-{
-#ifdef COMTEST_LOCK_FILES
-    return liveLockHolder(devicePath);
-#else
-    return std::nullopt;
-#endif
-}
 
 std::optional<int> pidOf(const char* name)
 {
@@ -132,7 +119,7 @@ PortHolders findHolders(const std::string& devicePath)
     struct stat node { };
     if (stat(devicePath.c_str(), &node) != 0)
         return holders;
-    if (const auto pid = liveLockFileHolder(devicePath); pid && *pid != getpid())
+    if (const auto pid = liveLockHolder(devicePath); pid && *pid != getpid())
         holders.lockFileHolder = pid;
     findLock(node, holders);
     if (!S_ISCHR(node.st_mode))

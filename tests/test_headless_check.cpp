@@ -4,10 +4,7 @@
 #include "support/PtyPair.h"
 #include "test_headless_support.h"
 
-#if __has_include("platform/LockFiles.h")
 #include "platform/LockFiles.h"
-#define HAVE_LOCK_FILES 1
-#endif
 
 #include <gtest/gtest.h>
 
@@ -118,9 +115,6 @@ TEST_F(PortCheck, PortHeldByAnExchangeOfAnotherComtestIsBusyAndNamesIt)
 
 TEST_F(PortCheck, LiveLockFileMakesThePortBusyAndNamesItsProcess)
 {
-#ifndef HAVE_LOCK_FILES
-    GTEST_SKIP() << "lock files are not in this build";
-#else
     // A process of ours that lives while the check runs, named by the lock file.
     FlockHolder stranger("/dev/null");
     const std::string lockFile = "/run/lock/" + platform::lockFileName(pty.slavePath());
@@ -135,7 +129,6 @@ TEST_F(PortCheck, LiveLockFileMakesThePortBusyAndNamesItsProcess)
     EXPECT_EQ(run.status, 1) << run.out;
     EXPECT_TRUE(contains(run.out, "busy: held by PID " + std::to_string(stranger.pid()))) << run.out;
     EXPECT_TRUE(contains(run.out, "lock file")) << run.out;
-#endif
 }
 
 TEST_F(PortCheck, MissingDeviceAndNonTtyFileAreNamedAsSuch)
@@ -176,7 +169,6 @@ TEST_F(PortCheck, PermissionDeniedNamesTheGroupThatMayOpenIt)
 
 TEST_F(PortCheck, SettingsFromAFileAreAppliedAndReadBackWithThePtysForcedBits)
 {
-    SKIP_WITHOUT_SETTINGS_FILES();
     headless_test::TempFolder folder;
     const std::string file
         = headless_test::writeSettingsFile(folder.path() + "/line.txt", "COM1", 9600, 2, 7, 2);
@@ -195,7 +187,6 @@ TEST_F(PortCheck, SettingsFromAFileAreAppliedAndReadBackWithThePtysForcedBits)
 
 TEST_F(PortCheck, SettingsWithoutATermiosFormAreRefused)
 {
-    SKIP_WITHOUT_SETTINGS_FILES();
     headless_test::TempFolder folder;
     const std::string file
         = headless_test::writeSettingsFile(folder.path() + "/line.txt", "COM1", 9600, 0, 8, 1);
@@ -207,7 +198,6 @@ TEST_F(PortCheck, SettingsWithoutATermiosFormAreRefused)
 
 TEST_F(PortCheck, UnreadableOrForeignSettingsFileIsBadInput)
 {
-    SKIP_WITHOUT_SETTINGS_FILES();
     headless_test::TempFolder folder;
     const ProgramRun missing = check("--settings " + folder.path() + "/none.txt");
     EXPECT_EQ(missing.status, 2) << missing.out;

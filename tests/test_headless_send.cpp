@@ -91,7 +91,6 @@ TEST_F(ExchangeOverPty, OneByteMoreThanTheCapIsDiscardedAndCountsAsNothing)
 
 TEST_F(ExchangeOverPty, PortOfTheSettingsFileIsUsedWithoutCom)
 {
-    SKIP_WITHOUT_SETTINGS_FILES();
     headless_test::TempFolder folder;
     const std::string file
         = headless_test::writeSettingsFile(folder.path() + "/line.txt", "COM2", 4800, 0, 8, 0);
@@ -110,7 +109,6 @@ TEST_F(ExchangeOverPty, PortOfTheSettingsFileIsUsedWithoutCom)
 
 TEST_F(ExchangeOverPty, ComOptionWinsOverTheSettingsFilesPort)
 {
-    SKIP_WITHOUT_SETTINGS_FILES();
     headless_test::TempFolder folder;
     const std::string file
         = headless_test::writeSettingsFile(folder.path() + "/line.txt", "COM2", 9600, 0, 8, 0);
@@ -127,7 +125,6 @@ TEST(SendWithoutPort, PortThatCannotBeOpenedOrConfiguredExitsThree)
     const ProgramRun missing = runProgram("--port COM1=/dev/no-such-tty --send x --expect x");
     EXPECT_EQ(missing.status, 3) << missing.out;
     EXPECT_TRUE(contains(missing.out, "/dev/no-such-tty")) << missing.out;
-    SKIP_WITHOUT_SETTINGS_FILES() << " (the refused settings need a file)";
     headless_test::TempFolder folder;
     const std::string file
         = headless_test::writeSettingsFile(folder.path() + "/zero.txt", "COM1", 0, 0, 8, 0);

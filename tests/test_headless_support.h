@@ -4,10 +4,7 @@
 
 #include "support/RunProgram.h"
 
-#if __has_include("app/SettingsFileFormat.h")
 #include "app/SettingsFileFormat.h"
-#define COMTEST_SETTINGS_FILES 1
-#endif
 
 #include <gtest/gtest.h>
 
@@ -129,22 +126,10 @@ private:
     std::string path_;
 };
 
-// Whether this tree has the settings file format (tests of --settings skip otherwise).
-inline bool haveSettingsFiles()
-{
-#ifdef COMTEST_SETTINGS_FILES
-    return true;
-#else
-    return false;
-#endif
-}
-
 // Writes a settings file as the window's Save writes it; "" when it cannot.
-inline std::string writeSettingsFile([[maybe_unused]] const std::string& path,
-    [[maybe_unused]] const std::string& portName, [[maybe_unused]] double baud,
-    [[maybe_unused]] uint8_t parity, [[maybe_unused]] uint8_t byteSize, [[maybe_unused]] uint8_t stopBits)
+inline std::string writeSettingsFile(const std::string& path, const std::string& portName, double baud,
+    uint8_t parity, uint8_t byteSize, uint8_t stopBits)
 {
-#ifdef COMTEST_SETTINGS_FILES
     const settings_file::LineSettings settings { portName, baud, parity, byteSize, stopBits };
     const auto bytes = settings_file::encode(settings, settings_file::Block {});
     FILE* file = std::fopen(path.c_str(), "wb");
@@ -155,13 +140,6 @@ inline std::string writeSettingsFile([[maybe_unused]] const std::string& path,
     std::fwrite(bytes.data(), 1, bytes.size(), file);
     std::fclose(file);
     return path;
-#else
-    return {};
-#endif
 }
-
-#define SKIP_WITHOUT_SETTINGS_FILES()                                                                        \
-    if (!headless_test::haveSettingsFiles())                                                                 \
-    GTEST_SKIP() << "the settings file format is not in this tree"
 
 } // namespace headless_test
