@@ -1,5 +1,6 @@
 #include "LockFiles.h"
 
+#include "Descriptors.h"
 #include "PortRegistry.h"
 
 #include <algorithm>
@@ -219,15 +220,6 @@ void removeAtExitOnce()
 }
 
 enum class Made { Yes, FolderRefused, LiveOneThere, StaleOneStays };
-
-int aboveStandardStreams(int fd)
-{
-    if (fd > 2)
-        return fd;
-    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    close(fd);
-    return moved;
-}
 
 // A stale file in the way is removed and the make tried once more.
 Made makeLockFile(const std::string& path, bool mayRetry = true)

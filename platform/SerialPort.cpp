@@ -1,5 +1,6 @@
 #include "SerialPort.h"
 
+#include "Descriptors.h"
 #include "LineBits.h"
 #include "LockFiles.h"
 #include "PortRegistry.h"
@@ -49,16 +50,6 @@ OpenFailure failureOf(int error)
     default:
         return OpenFailure::Other;
     }
-}
-
-// 0 stands for "never opened", so a port may not take a standard stream's number.
-int aboveStandardStreams(int fd)
-{
-    if (fd > 2)
-        return fd;
-    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    close(fd);
-    return moved;
 }
 
 OpenFailure takeExclusively(int fd)

@@ -1,6 +1,7 @@
 // The command line: our options, the toolkit's, and port names that are never opened as paths.
 #include "app/CommandLine.h"
 #include "platform/PortRegistry.h"
+#include "support/ParseArguments.h"
 #include "support/RunProgram.h"
 
 #include <gtest/gtest.h>
@@ -8,22 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-CommandLine parse(std::vector<std::string> args)
-{
-    args.insert(args.begin(), "comtest");
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    return parseCommandLine(static_cast<int>(argv.size()), argv.data());
-}
-
-} // namespace
-
 TEST(CommandLine, PortMappingsKeepTheirOrderSoTheLastOneWins)
 {
-    const auto line = parse({ "--port", "COM1=/dev/ttyUSB0", "--loopback", "--port=COM1=/dev/ttyACM0",
+    const auto line = parseWords({ "--port", "COM1=/dev/ttyUSB0", "--loopback", "--port=COM1=/dev/ttyACM0",
         "--port", "COM12=/dev/x" });
     ASSERT_TRUE(line.error.empty()) << line.error;
     ASSERT_EQ(line.mappings.size(), 4u);
@@ -36,7 +24,7 @@ TEST(CommandLine, PortMappingsKeepTheirOrderSoTheLastOneWins)
 
 TEST(CommandLine, SingleDashOptionsAndTheirValuesGoToTheToolkit)
 {
-    const auto line = parse({ "-platform", "offscreen", "--loopback", "-reverse" });
+    const auto line = parseWords({ "-platform", "offscreen", "--loopback", "-reverse" });
     ASSERT_TRUE(line.error.empty()) << line.error;
     EXPECT_EQ(line.toolkitArguments,
         (std::vector<std::string> { "comtest", "-platform", "offscreen", "-reverse" }));
@@ -44,14 +32,14 @@ TEST(CommandLine, SingleDashOptionsAndTheirValuesGoToTheToolkit)
 
 TEST(CommandLine, BadArgumentsGiveAOneLineReason)
 {
-    EXPECT_NE(parse({ "--port", "COM0=/dev/ttyS0" }).error, "");
-    EXPECT_NE(parse({ "--port", "COM1" }).error, "");
-    EXPECT_NE(parse({ "--port", "COM1=" }).error, "");
-    EXPECT_NE(parse({ "--port" }).error, "");
-    EXPECT_NE(parse({ "--port", "COM01=/dev/x" }).error, "") << "leading zeros make no COM name";
-    EXPECT_NE(parse({ "--frobnicate" }).error, "");
-    EXPECT_NE(parse({ "stray" }).error, "");
-    EXPECT_NE(parse({ "--help=yes" }).error, "");
+    EXPECT_NE(parseWords({ "--port", "COM0=/dev/ttyS0" }).error, "");
+    EXPECT_NE(parseWords({ "--port", "COM1" }).error, "");
+    EXPECT_NE(parseWords({ "--port", "COM1=" }).error, "");
+    EXPECT_NE(parseWords({ "--port" }).error, "");
+    EXPECT_NE(parseWords({ "--port", "COM01=/dev/x" }).error, "") << "leading zeros make no COM name";
+    EXPECT_NE(parseWords({ "--frobnicate" }).error, "");
+    EXPECT_NE(parseWords({ "stray" }).error, "");
+    EXPECT_NE(parseWords({ "--help=yes" }).error, "");
 }
 
 TEST(PortNames, OnlyComNamesStandForDevices)

@@ -3,29 +3,17 @@
 #include "app/CommandLine.h"
 #include "app/HexText.h"
 #include "app/JsonText.h"
+#include "support/ParseArguments.h"
 #include "test_headless_support.h"
 
 #include <gtest/gtest.h>
 
 using headless_test::contains;
 
-namespace {
-
-CommandLine parse(std::vector<std::string> args)
-{
-    args.insert(args.begin(), "comtest");
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    return parseCommandLine(static_cast<int>(argv.size()), argv.data());
-}
-
-} // namespace
-
 TEST(HeadlessArguments, EachCommandTakesItsOwnOptions)
 {
     const auto send
-        = parse({ "--send", "--", "--expect=ok", "--com", "COM3", "--wait", "250", "--settings", "f" });
+        = parseWords({ "--send", "--", "--expect=ok", "--com", "COM3", "--wait", "250", "--settings", "f" });
     ASSERT_EQ(send.error, "");
     EXPECT_EQ(send.command, Command::Send);
     EXPECT_EQ(send.sendText, "--") << "the word after --send is its text even when it starts with dashes";
@@ -33,13 +21,13 @@ TEST(HeadlessArguments, EachCommandTakesItsOwnOptions)
     EXPECT_EQ(send.comPort, "COM3");
     EXPECT_EQ(send.waitMs, 250);
     EXPECT_EQ(send.settingsFile, "f");
-    const auto check = parse({ "--loopback", "--check", "COM1", "--settings", "f" });
+    const auto check = parseWords({ "--loopback", "--check", "COM1", "--settings", "f" });
     ASSERT_EQ(check.error, "");
     EXPECT_EQ(check.command, Command::Check);
     EXPECT_EQ(check.checkPort, "COM1");
-    EXPECT_EQ(parse({ "--list-ports", "--json" }).command, Command::ListPorts);
-    EXPECT_EQ(parse({ "--selftest", "--com", "COM2" }).command, Command::SelfTest);
-    EXPECT_EQ(parse({}).command, Command::Window);
+    EXPECT_EQ(parseWords({ "--list-ports", "--json" }).command, Command::ListPorts);
+    EXPECT_EQ(parseWords({ "--selftest", "--com", "COM2" }).command, Command::SelfTest);
+    EXPECT_EQ(parseWords({}).command, Command::Window);
 }
 
 TEST(HeadlessArguments, BadCombinationsGiveAOneLineReason)
@@ -66,7 +54,7 @@ TEST(HeadlessArguments, BadCombinationsGiveAOneLineReason)
         { "--send" },
     };
     for (const auto& args : bad) {
-        const auto line = parse(args);
+        const auto line = parseWords(args);
         std::string joined;
         for (const auto& arg : args)
             joined += arg + " ";
