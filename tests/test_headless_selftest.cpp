@@ -130,7 +130,7 @@ TEST(SelfTestOverPty, CorruptedExchangeFailsExactlyItsRow)
     ASSERT_EQ(rows.size(), 400u) << run.out;
     for (size_t i = 0; i < rows.size(); ++i)
         EXPECT_EQ(contains(rows[i], "FAIL"), i == kCorrupted) << "row " << i << ": " << rows[i];
-    const auto& settings = headless::selfTestSettings()[kCorrupted];
+    const auto settings = headless::selfTestSettings()[kCorrupted];
     EXPECT_EQ(
         rows[kCorrupted].rfind(std::string(6 - std::to_string(settings.baudRate).size(), ' ')
                 + std::to_string(settings.baudRate) + "  " + *settings_tables::parityText(settings.parity),
