@@ -1,5 +1,6 @@
 #include "HandlerBinder.h"
 
+#include "Application.h"
 #include "ComboEdits.h"
 #include "WindowTimer.h"
 
@@ -25,8 +26,16 @@ QMetaMethod findHandler(QObject* form, const QByteArray& name)
 
 void bindOne(QObject* form, QObject* sender, const QMetaMethod& handler)
 {
-    auto call
-        = [form, sender, handler] { handler.invoke(form, Qt::DirectConnection, Q_ARG(QObject*, sender)); };
+    // An exception is shown here, before it can unwind through the toolkit's own event code.
+    auto call = [form, sender, handler] {
+        try {
+            handler.invoke(form, Qt::DirectConnection, Q_ARG(QObject*, sender));
+        } catch (const std::exception& error) {
+            showException(&error);
+        } catch (...) {
+            showException(nullptr);
+        }
+    };
     if (auto* button = qobject_cast<QAbstractButton*>(sender))
         QObject::connect(button, &QAbstractButton::clicked, form, call);
     else if (auto* action = qobject_cast<QAction*>(sender))

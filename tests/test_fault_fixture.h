@@ -221,25 +221,7 @@ protected:
         Form23->CurPortName = "COM1";
     }
 
-    static void makeIdle()
-    {
-        RS232Port.ClosePort();
-        Form1->PCTest_Timer->setEnabled(false);
-        Form1->RXStart_Timer->setEnabled(false);
-        Form1->TXStart_Timer->setEnabled(false);
-        Form1->TX_Edit->clear();
-        Form1->RX_Edit->clear();
-        Form1->RXStart_Button->setEnabled(true);
-        Form1->PortOpen = 0;
-        Form1->TextMode = 0;
-        Form1->TxText.clear();
-        std::memset(Form1->RxBuffer, 0, sizeof Form1->RxBuffer);
-        Form1->PortName = "COM1";
-        Form1->BaudRate = 19200.0;
-        Form1->Parity = 0;
-        Form1->ByteSize = 8;
-        Form1->StopBits = 0;
-    }
+    static void makeIdle() { resetMainWindowToIdle(); }
 
     static void clickTxStart() { QTest::mouseClick(Form1->PCTest_Button, Qt::LeftButton); }
     static void clickRxStart() { QTest::mouseClick(Form1->RXStart_Button, Qt::LeftButton); }

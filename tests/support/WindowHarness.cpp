@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
+#include <cstring>
 #include <gtest/gtest.h>
 
 int runWindowTests(int argc, char** argv)
@@ -55,6 +56,26 @@ void spinFor(std::chrono::milliseconds time)
     while (clock.elapsed() < time.count())
         runEventsBriefly(
             std::min(time - std::chrono::milliseconds(clock.elapsed()), std::chrono::milliseconds(10)));
+}
+
+void resetMainWindowToIdle()
+{
+    RS232Port.ClosePort();
+    Form1->PCTest_Timer->setEnabled(false);
+    Form1->RXStart_Timer->setEnabled(false);
+    Form1->TXStart_Timer->setEnabled(false);
+    Form1->TX_Edit->clear();
+    Form1->RX_Edit->clear();
+    Form1->RXStart_Button->setEnabled(true);
+    Form1->PortOpen = 0;
+    Form1->TextMode = 0;
+    Form1->TxText.clear();
+    std::memset(Form1->RxBuffer, 0, sizeof Form1->RxBuffer);
+    Form1->PortName = "COM1";
+    Form1->BaudRate = 19200.0;
+    Form1->Parity = 0;
+    Form1->ByteSize = 8;
+    Form1->StopBits = 0;
 }
 
 QMessageBox* visibleMessageBox()

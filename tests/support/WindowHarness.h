@@ -13,6 +13,10 @@ class QMessageBox;
 // order, shows the main window, runs every test, and destroys the windows.
 int runWindowTests(int argc, char** argv);
 
+// Ends whatever test runs and puts the main window back as start-up leaves it: no port, no timer,
+// empty boxes, RX Start enabled, the default line settings, an empty receive buffer.
+void resetMainWindowToIdle();
+
 // Spins the event loop until condition holds or the timeout passed; returns whether it held.
 bool waitUntil(
     const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(3));
