@@ -1,6 +1,7 @@
 // A port that someone else holds (a flock on the device, as picocom or a second instance takes it)
 // is refused by every open with the open error, and nothing else changes: the holder keeps it, the
 // line settings stay as they were, and the device receives nothing.
+#include "support/HolderProcess.h"
 #include "test_fault_fixture.h"
 
 #include <fcntl.h>
@@ -13,67 +14,6 @@
 namespace {
 
 using namespace fault;
-
-// Another process that opens the device, locks it, and (optionally) becomes another user; it holds
-// the lock until released or destroyed.
-class Holder {
-public:
-    Holder(const std::string& device, const passwd* becomeUser)
-    {
-        int ready[2];
-        int release[2];
-        if (pipe2(ready, O_CLOEXEC) != 0 || pipe2(release, O_CLOEXEC) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            // Only system calls from here: the parent has threads.
-            close(ready[0]);
-            close(release[1]); // so that the parent's close ends the wait below
-            char held = 0;
-            const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-            if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0)
-                held = 1;
-            if (held && becomeUser
-                && (setgroups(0, nullptr) != 0 || setgid(becomeUser->pw_gid) != 0
-                    || setuid(becomeUser->pw_uid) != 0))
-                held = 0;
-            if (write(ready[1], &held, 1) != 1)
-                _exit(1);
-            char ignored;
-            while (read(release[0], &ignored, 1) > 0) { }
-            _exit(0);
-        }
-        close(ready[1]);
-        close(release[0]);
-        release_ = release[1];
-        pollfd entry { ready[0], POLLIN, 0 };
-        char held = 0;
-        if (poll(&entry, 1, 10000) == 1 && read(ready[0], &held, 1) == 1)
-            holding_ = held == 1;
-        close(ready[0]);
-    }
-    ~Holder() { release(); }
-    Holder(const Holder&) = delete;
-    Holder& operator=(const Holder&) = delete;
-
-    bool holding() const { return holding_; }
-
-    void release()
-    {
-        if (release_ >= 0)
-            close(release_);
-        release_ = -1;
-        if (pid_ > 0)
-            waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-        holding_ = false;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int release_ = -1;
-    bool holding_ = false;
-};
 
 bool sameLine(const platform::LineBits& a, const platform::LineBits& b)
 {
@@ -126,7 +66,7 @@ protected:
 // As root here (where the suite runs as root): the exclusive-open flag alone would not stop root.
 TEST_F(HeldPort, LockedByAnotherProcessOfTheSameUserEveryOpenFails)
 {
-    Holder holder(pty.slavePath(), nullptr);
+    HolderProcess holder(pty.slavePath());
     ASSERT_TRUE(holder.holding());
     expectEveryOpenRefused();
     holder.release();
@@ -140,7 +80,7 @@ TEST_F(HeldPort, LockedByAnotherUsersProcessEveryOpenFails)
     const passwd* nobody = getpwnam("nobody");
     if (!nobody)
         GTEST_SKIP() << "no user nobody to hold the port as";
-    Holder holder(pty.slavePath(), nobody);
+    HolderProcess holder(pty.slavePath(), nobody);
     ASSERT_TRUE(holder.holding());
     expectEveryOpenRefused();
     holder.release();

@@ -1,6 +1,7 @@
 // --check COMn: a free port opens, a held one is refused with its holder named, and the line
 // settings of a settings file are applied and read back.
 #include "platform/PortHolders.h"
+#include "support/HolderProcess.h"
 #include "support/PtyPair.h"
 #include "test_headless_support.h"
 
@@ -34,48 +35,6 @@ protected:
     PtyPair pty;
 };
 
-// A child process that opens the port and holds flock on it until released.
-class FlockHolder {
-public:
-    explicit FlockHolder(const std::string& device)
-    {
-        int ready[2], release[2];
-        if (pipe(ready) != 0 || pipe(release) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(ready[0]);
-            close(release[1]);
-            const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-            const char state = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
-            [[maybe_unused]] ssize_t ignored = write(ready[1], &state, 1);
-            char byte;
-            ignored = read(release[0], &byte, 1); // returns when the parent closes its end
-            _exit(0);
-        }
-        close(ready[1]);
-        close(release[0]);
-        release_ = release[1];
-        char state = 'n';
-        holding_ = read(ready[0], &state, 1) == 1 && state == 'y';
-        close(ready[0]);
-    }
-    ~FlockHolder()
-    {
-        if (release_ >= 0)
-            close(release_);
-        if (pid_ > 0)
-            waitpid(pid_, nullptr, 0);
-    }
-    bool holding() const { return holding_; }
-    pid_t pid() const { return pid_; }
-
-private:
-    pid_t pid_ = -1;
-    int release_ = -1;
-    bool holding_ = false;
-};
-
 } // namespace
 
 TEST_F(PortCheck, FreePortOpensAndIsFreeAgainAfterwards)
@@ -89,7 +48,7 @@ TEST_F(PortCheck, FreePortOpensAndIsFreeAgainAfterwards)
 
 TEST_F(PortCheck, PortLockedByAnotherProcessIsBusyAndNamesIt)
 {
-    FlockHolder holder(pty.slavePath());
+    HolderProcess holder(pty.slavePath());
     ASSERT_TRUE(holder.holding());
     const ProgramRun run = check();
     EXPECT_EQ(run.status, 1) << run.out;
@@ -116,7 +75,7 @@ TEST_F(PortCheck, PortHeldByAnExchangeOfAnotherComtestIsBusyAndNamesIt)
 TEST_F(PortCheck, LiveLockFileMakesThePortBusyAndNamesItsProcess)
 {
     // A process of ours that lives while the check runs, named by the lock file.
-    FlockHolder stranger("/dev/null");
+    HolderProcess stranger("/dev/null");
     const std::string lockFile = "/run/lock/" + platform::lockFileName(pty.slavePath());
     {
         std::ofstream file(lockFile);

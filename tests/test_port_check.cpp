@@ -5,6 +5,7 @@
 #include "dialogs/Cominterfaceform.h"
 #include "platform/PortRegistry.h"
 #include "platform/SerialPort.h"
+#include "support/HolderProcess.h"
 #include "support/PtyPair.h"
 #include "support/WindowHarness.h"
 
@@ -54,54 +55,6 @@ std::vector<SeenBox> runCheck(const std::function<void()>& inspect = [] {})
     EXPECT_TRUE(inspected) << "the check returned only after its box was dismissed";
     return watcher.seen();
 }
-
-// Another process that holds the port exclusively until it is told to let go.
-class OtherProcessHolding {
-public:
-    explicit OtherProcessHolding(const std::string& device)
-    {
-        int ready[2];
-        int release[2];
-        if (pipe(ready) != 0 || pipe(release) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(ready[0]);
-            close(release[1]);
-            const platform::OpenResult held = platform::openDeviceExclusive(device);
-            const char answer = platform::isPort(held.handle) ? 'y' : 'n';
-            (void)!write(ready[1], &answer, 1);
-            char ignored;
-            (void)!read(release[0], &ignored, 1); // returns when the parent closes its end
-            _exit(0);
-        }
-        close(ready[1]);
-        close(release[0]);
-        release_ = release[1];
-        char answer = 'n';
-        held_ = read(ready[0], &answer, 1) == 1 && answer == 'y';
-        close(ready[0]);
-    }
-    ~OtherProcessHolding() { letGo(); }
-    OtherProcessHolding(const OtherProcessHolding&) = delete;
-    OtherProcessHolding& operator=(const OtherProcessHolding&) = delete;
-
-    bool holds() const { return held_; }
-    void letGo()
-    {
-        if (release_ >= 0)
-            close(release_);
-        release_ = -1;
-        if (pid_ > 0)
-            waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int release_ = -1;
-    bool held_ = false;
-};
 
 class PortCheck : public ::testing::Test {
 protected:
@@ -191,14 +144,14 @@ TEST_F(PortCheck, PortHeldByARunningReceiveTestFailsAndTheTestKeepsIt)
 
 TEST_F(PortCheck, PortHeldByAnotherProcessFails)
 {
-    OtherProcessHolding other(pty.slavePath());
-    ASSERT_TRUE(other.holds());
+    HolderProcess other(pty.slavePath());
+    ASSERT_TRUE(other.holding());
     auto seen = runCheck();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].caption, "ERROR");
     EXPECT_EQ(seen[0].text, kOpenError);
 
-    other.letGo();
+    other.release();
     seen = runCheck();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].caption, "OK") << "once the other process let go";
