@@ -1,6 +1,7 @@
 // Reading and replacing small files on a real disk: regular files only, never a hang, never a
 // half-written file.
 #include "platform/FileAccess.h"
+#include "support/FolderContents.h"
 
 #include <gtest/gtest.h>
 
@@ -42,20 +43,8 @@ protected:
         std::ofstream(path, std::ios::binary) << contents;
     }
 
-    std::string contentsOf(const std::string& path) const
-    {
-        std::ifstream in(path, std::ios::binary);
-        return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
-    }
-
-    std::vector<std::string> namesInFolder() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    static std::string contentsOf(const std::string& path) { return fileContents(path); }
+    std::vector<std::string> namesInFolder() const { return sortedNamesIn(folder); }
 
     std::string folder;
 };

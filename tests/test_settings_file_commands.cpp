@@ -5,6 +5,7 @@
 #include "dialogs/Cominterfaceform.h"
 #include "platform/FileDialog.h"
 #include "platform/PortRegistry.h"
+#include "support/FolderContents.h"
 #include "support/PtyPair.h"
 #include "support/WindowHarness.h"
 
@@ -118,20 +119,8 @@ protected:
         return path;
     }
 
-    static Bytes contentsOf(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
-    }
-
-    std::vector<std::string> namesInFolder() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    static Bytes contentsOf(const std::string& path) { return fileContents(path); }
+    std::vector<std::string> namesInFolder() const { return sortedNamesIn(folder); }
 
     // Runs a command with the dialog answered by answer; returns the message boxes it showed.
     std::vector<SeenBox> run(void (TForm1::*command)(QObject*), std::optional<std::string> answer)
