@@ -1,0 +1,116 @@
+#!/bin/bash
+# Boots Debian's kernel in a throw-away QEMU guest with real serial hardware models and runs the
+# real-driver checks there, so that comtest meets the real 8250 and ftdi_sio drivers instead of
+# pseudo-terminals.
+#
+#   run-bench.sh TEST_BINARY COMTEST_BINARY [gtest options...]
+#
+# Guest: this machine's root over virtio-9p (read-only, with a RAM overlay), so both binaries and
+# their libraries run unchanged. ttyS1 is a 16550 whose far end echoes, ttyS2 one whose far end
+# swallows, ttyS3 has no UART behind it, ttyUSB0 is an FTDI adapter whose far end echoes. A
+# virtio-serial port in the guest (/dev/virtio-ports/comtest.monitor) is QEMU's monitor, so a check
+# can pull the adapter out (device_del ftdi0) when it wants to.
+# Exit status: the checks'; 77 when QEMU or a kernel is missing (1 under CI=true); 124 timeout.
+set -uo pipefail
+[ $# -ge 2 ] || { echo "usage: $0 TEST_BINARY COMTEST_BINARY [gtest options...]" >&2; exit 2; }
+here=$(cd "$(dirname "$0")" && pwd)
+tests=$(readlink -f "$1") comtest=$(readlink -f "$2"); shift 2
+
+skip() {
+  echo "vm bench: $* (apt-get install qemu-system-x86 linux-image-amd64 busybox-static cpio kmod udev socat)" >&2
+  [ "${CI:-}" = true ] && exit 1
+  exit 77
+}
+for tool in qemu-system-x86_64 socat cpio modprobe; do
+  command -v $tool >/dev/null || skip "no $tool"
+done
+[ -x /bin/busybox ] && ! ldd /bin/busybox >/dev/null 2>&1 || skip "no static /bin/busybox"
+[ -x /lib/systemd/systemd-udevd ] || skip "no udev"
+kver=
+for v in $(ls /lib/modules 2>/dev/null | sort -V); do
+  [ -r "/boot/vmlinuz-$v" ] && [ -f "/lib/modules/$v/modules.dep" ] && kver=$v
+done
+[ -n "$kver" ] || skip "no kernel (/boot/vmlinuz-V with /lib/modules/V)"
+for arg in "$tests" "$comtest" "$@"; do
+  case $arg in *[\'\ ]*) echo "vm bench: no quotes or spaces, please: $arg" >&2; exit 2 ;; esac
+done
+
+run=$(mktemp -d /tmp/comtest-vm.XXXXXX)
+pids=()
+cleanup() {
+  local p
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+  rm -rf "$run"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+t0=$EPOCHREALTIME
+
+# The initramfs: busybox, /init, the modules that mount the root, and the run's parameters.
+mkdir -p "$run/initrd/bin" "$run/initrd/lib/modules" "$run/initrd/dev"
+cp /bin/busybox "$run/initrd/bin/"
+for a in sh mount mkdir insmod chroot cat grep poweroff; do ln -s busybox "$run/initrd/bin/$a"; done
+modprobe -S "$kver" -a --show-depends virtio_pci 9pnet_virtio 9p overlay | awk '$1 == "insmod" && !seen[$2]++ { print $2 }' |
+  while read -r ko; do
+    case $ko in *.xz) xz -dc "$ko" ;; *) cat "$ko" ;; esac > "$run/initrd/lib/modules/$(basename "${ko%.xz}")"
+    basename "${ko%.xz}" >> "$run/initrd/lib/modules/order"
+  done
+install -m 755 "$here/init.sh" "$run/initrd/init"
+printf "COMTEST_BINARY='%s'\nset -- '%s'%s\n" "$comtest" "$tests" "$(printf " '%s'" "$@")" > "$run/initrd/params"
+(cd "$run/initrd" && find . | cpio -o -H newc --quiet | gzip -1) > "$run/initrd.gz" || exit 1
+
+# Far ends: a pty whose master socat echoes back (PIPE) or swallows; QEMU opens the slave.
+farend() { # NAME echo|sink
+  if [ "$2" = echo ]; then
+    socat "PTY,link=$run/$1,rawer,wait-slave" PIPE &
+  else
+    socat -u "PTY,link=$run/$1,rawer,wait-slave" OPEN:/dev/null &
+  fi
+  pids+=($!)
+  local i
+  for i in $(seq 100); do [ -e "$run/$1" ] && return 0; sleep 0.1; done
+  echo "vm bench: the far end of $1 did not start" >&2; exit 1
+}
+farend ttyS1 echo; farend ttyS2 sink; farend ttyUSB0 echo
+
+# The monitor and the guest's virtio-serial port are two pipe chardevs whose fifos cross: what the
+# guest writes to the port is the monitor's input, and the monitor's answers go back to the port.
+mkfifo "$run/mon.in" "$run/mon.out"
+ln -s mon.in "$run/port.out"; ln -s mon.out "$run/port.in"
+
+mkfifo "$run/console"
+timeout -k 5 300 qemu-system-x86_64 -machine q35 -accel tcg -cpu max -smp 1 -m 512 \
+  -nodefaults -no-user-config -display none -no-reboot -nic none \
+  -kernel "/boot/vmlinuz-$kver" -initrd "$run/initrd.gz" \
+  -append "console=ttyS0,115200 panic=-1 quiet loglevel=1 comtest_vm=1" \
+  -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
+  -chardev stdio,id=con,signal=off -device isa-serial,chardev=con,index=0 \
+  -chardev "serial,id=s1,path=$run/ttyS1" -device isa-serial,chardev=s1,index=1 \
+  -chardev "serial,id=s2,path=$run/ttyS2" -device isa-serial,chardev=s2,index=2 \
+  -device qemu-xhci,id=xhci -chardev "serial,id=usb0,path=$run/ttyUSB0" \
+  -device usb-serial,chardev=usb0,id=ftdi0,bus=xhci.0,serial=VMFTDI01 \
+  -chardev "pipe,id=mon,path=$run/mon" -mon chardev=mon,mode=readline \
+  -chardev "pipe,id=port,path=$run/port" -device virtio-serial \
+  -device virtserialport,chardev=port,name=comtest.monitor \
+  < /dev/null > "$run/console" 2> "$run/qemu.err" &
+qemu=$!
+pids=("$qemu" "${pids[@]}")
+
+rc= boot=
+while IFS= read -r line; do
+  line=${line%$'\r'}
+  case $line in
+    @@comtest-vm-start@@) boot=$(awk -v a="$t0" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }') ;;
+    @@comtest-vm-rc=*) rc=${line#@@comtest-vm-rc=}; rc=${rc%@@} ;;
+    *) printf '%s\n' "$line" ;;
+  esac
+done < "$run/console"
+wait "$qemu"; qrc=$?
+total=$(awk -v a="$t0" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f", b - a }')
+echo "vm bench: kernel $kver, boot ${boot:-?} s, total $total s, checks exit ${rc:-none}"
+if [ -z "$rc" ]; then
+  [ "$qrc" = 124 ] || [ "$qrc" = 137 ] && { echo "vm bench: timed out after 300 s" >&2; exit 124; }
+  echo "vm bench: the guest failed (qemu exit $qrc)" >&2; cat "$run/qemu.err" >&2; exit 1
+fi
+exit "$rc"
