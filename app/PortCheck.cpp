@@ -16,6 +16,32 @@ std::string processLabel(int pid)
     return "PID " + std::to_string(pid) + (name.empty() ? "" : " (" + name + ")");
 }
 
+std::string processList(const std::vector<int>& pids)
+{
+    std::string text;
+    for (const int pid : pids)
+        text += (text.empty() ? "" : ", ") + processLabel(pid);
+    return text;
+}
+
+std::string terminalReason(platform::OpenFailure failure, int session)
+{
+    if (failure == platform::OpenFailure::SystemConsole)
+        return "busy: system console";
+    return "busy: controlling terminal of " + processLabel(session);
+}
+
+// "free", and who else has the device open without holding it: a check takes none of their bytes.
+std::string freeText(const std::string& device)
+{
+    const platform::Openers openers = platform::findOpeners(device);
+    if (!openers.pids.empty())
+        return "free (also open by " + processList(openers.pids) + ")";
+    if (openers.unseen)
+        return "free (also open by a process that cannot be seen from here)";
+    return "free";
+}
+
 std::string busyReason(const std::string& device)
 {
     const platform::PortHolders holders = platform::findHolders(device);
@@ -28,18 +54,15 @@ std::string busyReason(const std::string& device)
     // Without a lock the holder set TIOCEXCL, which names nobody: any of the openers may have.
     if (holders.openBy.size() == 1)
         return "busy: held by " + processLabel(holders.openBy.front()) + ", exclusive open";
-    if (!holders.openBy.empty()) {
-        std::string openers;
-        for (const int pid : holders.openBy)
-            openers += (openers.empty() ? "" : ", ") + processLabel(pid);
-        return "busy: exclusive open by one of " + openers;
-    }
+    if (!holders.openBy.empty())
+        return "busy: exclusive open by one of " + processList(holders.openBy);
     return "busy: held by a process that cannot be seen from here";
 }
 
-std::string openFailureReason(platform::OpenFailure failure, const std::string& device)
+std::string openFailureReason(const platform::OpenResult& opened)
 {
-    switch (failure) {
+    const std::string& device = opened.device;
+    switch (opened.failure) {
     case platform::OpenFailure::NoSuchPort:
         return device.empty() ? "missing: not a port name" : "missing: no device " + device;
     case platform::OpenFailure::NotATty:
@@ -50,6 +73,9 @@ std::string openFailureReason(platform::OpenFailure failure, const std::string& 
         return "permission denied";
     case platform::OpenFailure::Busy:
         return busyReason(device);
+    case platform::OpenFailure::SystemConsole:
+    case platform::OpenFailure::ControllingTerminal:
+        return terminalReason(opened.failure, opened.session);
     default:
         return "could not be opened";
     }
@@ -108,18 +134,18 @@ int checkPort(const serial::LineRequest& request, bool applySettings, std::ostre
     const std::string label = portLabel(request.portName);
     const platform::OpenResult opened = platform::openPortExclusive(request.portName);
     if (!platform::isPort(opened.handle)) {
-        out << label << ": " << openFailureReason(opened.failure, opened.device) << "\n";
+        out << label << ": " << openFailureReason(opened) << "\n";
         return kNo;
     }
     // A live lock file holds the port even though the open went through.
     if (platform::findHolders(opened.device).lockFileHolder) {
-        platform::closePort(opened.handle);
+        platform::closePort(opened.handle, platform::UnreadInput::Keep);
         out << label << ": " << busyReason(opened.device) << "\n";
         return kNo;
     }
-    out << label << ": free\n";
+    out << label << ": " << freeText(opened.device) << "\n";
     const int status = applySettings ? applyAndReadBack(opened.handle, request, out) : kYes;
-    platform::closePort(opened.handle);
+    platform::closePort(opened.handle, platform::UnreadInput::Keep);
     return status;
 }
 

@@ -28,5 +28,6 @@ void TForm1::SerialPortTestClick(QObject*)
         return;
     }
     platform::messageBox(kPortTestPassed, "OK");
-    platform::closePort(port);
+    // Only the open was tried: input waiting for someone else stays theirs.
+    platform::closePort(port, platform::UnreadInput::Keep);
 }

@@ -73,8 +73,20 @@ std::string processLabel(int pid)
     return std::to_string(pid) + (name.empty() ? "" : " (" + name + ")");
 }
 
+// The console and a session's terminal are never opened; they are marked whoever else has them.
+std::string terminalText(const platform::TerminalUse& use)
+{
+    if (use.systemConsole)
+        return "system console";
+    if (use.controllingSession)
+        return "controlling terminal of " + processLabel(*use.controllingSession);
+    return {};
+}
+
 std::string heldText(const platform::PortHolders& holders)
 {
+    if (const std::string terminal = terminalText(holders.terminal); !terminal.empty())
+        return terminal;
     if (!holders.held())
         return "no";
     const auto holder = holders.holder();
@@ -102,7 +114,8 @@ void printJson(const std::vector<PortRow>& rows, std::ostream& out)
             << ", \"by_id\": " << jsonStringOrNull(row.info.byId)
             << ", \"held\": " << (row.holders.held() ? "true" : "false")
             << ", \"holder\": " << jsonNumberOrNull(row.holders.holder())
-            << ", \"open_by\": " << jsonNumbers(row.holders.openBy) << "}";
+            << ", \"open_by\": " << jsonNumbers(row.holders.openBy)
+            << ", \"terminal\": " << jsonStringOrNull(terminalText(row.holders.terminal)) << "}";
     }
     out << (rows.empty() ? "]\n" : "\n]\n");
 }

@@ -3,6 +3,8 @@
 #include "LockFiles.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
@@ -43,26 +45,112 @@ std::vector<int> allProcesses()
     return pids;
 }
 
+enum class FdTable { HasDevice, LacksDevice, Unreadable };
+
 // stat() through /proc/PID/fd/N follows the link to the open file without opening it.
-bool hasDeviceOpen(int pid, dev_t device)
+FdTable scanFdTable(int pid, dev_t device)
 {
     const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
     DIR* fds = opendir(folder.c_str());
     if (!fds)
-        return false;
-    bool found = false;
+        return errno == EACCES ? FdTable::Unreadable : FdTable::LacksDevice;
+    FdTable found = FdTable::LacksDevice;
     while (const dirent* entry = readdir(fds)) {
         if (!pidOf(entry->d_name))
             continue;
         struct stat target { };
         const std::string link = folder + "/" + entry->d_name;
         if (stat(link.c_str(), &target) == 0 && S_ISCHR(target.st_mode) && target.st_rdev == device) {
-            found = true;
+            found = FdTable::HasDevice;
             break;
         }
     }
     closedir(fds);
     return found;
+}
+
+// The arguments of a process, as /proc shows them to every user.
+bool commandLineNames(int pid, const std::string& devicePath, const std::string& resolved)
+{
+    std::ifstream file("/proc/" + std::to_string(pid) + "/cmdline");
+    std::string argument;
+    while (std::getline(file, argument, '\0'))
+        if (argument == devicePath || argument == resolved)
+            return true;
+    return false;
+}
+
+std::string resolvedPath(const std::string& path)
+{
+    char buffer[PATH_MAX];
+    return realpath(path.c_str(), buffer) ? std::string(buffer) : path;
+}
+
+std::optional<dev_t> characterDevice(const std::string& devicePath)
+{
+    struct stat node { };
+    if (stat(devicePath.c_str(), &node) != 0 || !S_ISCHR(node.st_mode))
+        return std::nullopt;
+    return node.st_rdev;
+}
+
+// "4:64" from a sysfs dev file.
+std::optional<dev_t> sysfsDevice(const std::string& file)
+{
+    unsigned deviceMajor = 0, deviceMinor = 0;
+    char colon = 0;
+    std::ifstream in(file);
+    if (!(in >> deviceMajor >> colon >> deviceMinor) || colon != ':')
+        return std::nullopt;
+    return makedev(deviceMajor, deviceMinor);
+}
+
+bool isSystemConsole(dev_t device, const InventoryRoots& roots)
+{
+    constexpr unsigned kTtyAuxMajor = 5, kConsoleMinor = 1;
+    if (device == makedev(kTtyAuxMajor, kConsoleMinor))
+        return true;
+    const std::string ttyClass = roots.sys + "/class/tty/";
+    std::ifstream active(ttyClass + "console/active");
+    std::string name;
+    while (active >> name) {
+        if (sysfsDevice(ttyClass + name + "/dev") == device)
+            return true;
+        // tty0 stands for whichever virtual terminal is in front.
+        std::ifstream front(ttyClass + name + "/active");
+        std::string shown;
+        if (front >> shown && sysfsDevice(ttyClass + shown + "/dev") == device)
+            return true;
+    }
+    return false;
+}
+
+// The session whose controlling terminal the device is: field 7 (tty_nr) of /proc/PID/stat, after
+// the command name in parentheses; field 6 is the session.
+std::optional<int> controllingSessionOf(dev_t device)
+{
+    constexpr unsigned kTtyAuxMajor = 5, kOwnTerminalMinor = 0;
+    if (device == makedev(kTtyAuxMajor, kOwnTerminalMinor))
+        return static_cast<int>(getsid(0));
+    for (const int pid : allProcesses()) {
+        std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+        std::string stat;
+        std::getline(file, stat);
+        const auto nameEnd = stat.rfind(')');
+        if (nameEnd == std::string::npos)
+            continue;
+        std::istringstream fields(stat.substr(nameEnd + 1));
+        std::string state;
+        long parent = 0, group = 0, session = 0, tty = 0;
+        if (!(fields >> state >> parent >> group >> session >> tty) || tty == 0)
+            continue;
+        const auto ttyNumber = static_cast<unsigned long>(tty);
+        const unsigned ttyMajor = (ttyNumber >> 8) & 0xfff;
+        const unsigned ttyMinor = (ttyNumber & 0xff) | ((ttyNumber >> 12) & 0xfff00);
+        if (makedev(ttyMajor, ttyMinor) == device)
+            return static_cast<int>(session > 0 ? session : pid);
+    }
+    return std::nullopt;
 }
 
 struct LockEntry {
@@ -124,10 +212,46 @@ PortHolders findHolders(const std::string& devicePath)
     findLock(node, holders);
     if (!S_ISCHR(node.st_mode))
         return holders;
-    for (const int pid : allProcesses())
-        if (pid != getpid() && hasDeviceOpen(pid, node.st_rdev))
-            holders.openBy.push_back(pid);
+    const Openers openers = findOpeners(devicePath);
+    holders.openBy = openers.pids;
+    holders.unseenOpener = openers.unseen;
+    holders.terminal = terminalUse(devicePath);
     return holders;
+}
+
+Openers findOpeners(const std::string& devicePath)
+{
+    Openers openers;
+    const auto device = characterDevice(devicePath);
+    if (!device)
+        return openers;
+    const std::string resolved = resolvedPath(devicePath);
+    for (const int pid : allProcesses()) {
+        if (pid == getpid())
+            continue;
+        switch (scanFdTable(pid, *device)) {
+        case FdTable::HasDevice:
+            openers.pids.push_back(pid);
+            break;
+        case FdTable::Unreadable:
+            openers.unseen = openers.unseen || commandLineNames(pid, devicePath, resolved);
+            break;
+        case FdTable::LacksDevice:
+            break;
+        }
+    }
+    return openers;
+}
+
+TerminalUse terminalUse(const std::string& devicePath, const InventoryRoots& roots)
+{
+    TerminalUse use;
+    const auto device = characterDevice(devicePath);
+    if (!device)
+        return use;
+    use.systemConsole = isSystemConsole(*device, roots);
+    use.controllingSession = controllingSessionOf(*device);
+    return use;
 }
 
 std::string processName(int pid)

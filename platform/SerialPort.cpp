@@ -3,6 +3,7 @@
 #include "Descriptors.h"
 #include "LineBits.h"
 #include "LockFiles.h"
+#include "PortHolders.h"
 #include "PortRegistry.h"
 #include "Termios2.h"
 
@@ -59,15 +60,22 @@ OpenFailure takeExclusively(int fd)
     // TIOCEXCL does not stop a root opener; flock does, and picocom, tio and GtkTerm honour it too.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         return errno == EWOULDBLOCK ? OpenFailure::Busy : OpenFailure::Other;
+    // Root passes another program's TIOCEXCL; it still holds the port, and is not ours to clear.
+    int exclusive = 0;
+    if (ioctl(fd, TIOCGEXCL, &exclusive) != 0)
+        return OpenFailure::Other;
+    if (exclusive)
+        return OpenFailure::Busy;
     if (ioctl(fd, TIOCEXCL) != 0)
         return OpenFailure::Other;
     return OpenFailure::None;
 }
 
-// Gives up the device locks and the descriptor of a port whose open is being undone or closed.
+// Gives up the device locks and the descriptor of a port that we took.
 void releaseDevice(int fd)
 {
-    // The exclusive flag outlives our descriptor while anyone else has the device open.
+    // The exclusive flag is ours (takeExclusively refuses one already set) and outlives our
+    // descriptor while anyone else has the device open.
     ioctl(fd, TIOCNXCL);
     flock(fd, LOCK_UN);
     close(fd);
@@ -126,6 +134,12 @@ OpenResult openPortExclusive(const std::string& portName)
 OpenResult openDeviceExclusive(const std::string& devicePath)
 {
     OpenResult result { kInvalidPort, OpenFailure::None, devicePath };
+    // Known from /sys and /proc, so that such a terminal is never opened at all.
+    if (const TerminalUse use = terminalUse(devicePath); use.any()) {
+        result.failure = use.systemConsole ? OpenFailure::SystemConsole : OpenFailure::ControllingTerminal;
+        result.session = use.controllingSession.value_or(0);
+        return result;
+    }
     // minicom and Qt terminals guard a port by lock file alone, and TIOCEXCL stops no root opener.
     if (!clearStaleLockFiles(devicePath)) {
         result.failure = OpenFailure::Busy;
@@ -234,12 +248,14 @@ size_t writeAll(PortHandle port, const uint8_t* bytes, size_t count)
     return written;
 }
 
-void closePort(PortHandle port)
+void closePort(PortHandle port, UnreadInput unread)
 {
     if (!isPort(port))
         return;
-    // Unread input survives a close on a pty; a reopen must start empty.
-    tcflush(port, TCIFLUSH);
+    // Unread input survives a close on a pty; a reopen must start empty, unless others share it.
+    const std::string ownLink = "/proc/self/fd/" + std::to_string(port);
+    if (unread == UnreadInput::DiscardIfOnlyOurs && !findOpeners(ownLink).any())
+        tcflush(port, TCIFLUSH);
     if (const auto lockFile = PortRegistry::instance().lockFileOf(port))
         removeOwnLockFile(*lockFile);
     PortRegistry::instance().noteReleased(port);

@@ -8,7 +8,13 @@
 //   the device's own locks (as picocom, tio and GtkTerm do) or a live lock file naming it (as
 //   minicom and Qt terminals do; see LockFiles.h). A stale lock file is removed on the way. While
 //   we hold a port we hold both kinds, so that each of those programs refuses it in turn; a process
-//   that merely has the device open, without a lock, does not hold it.
+//   that merely has the device open, without a lock, does not hold it. A TIOCEXCL that another
+//   process set holds the port too, also against root, whom the kernel lets through it.
+//   The system console and any session's controlling terminal are recognised before the open and
+//   never opened: our locks would stay on a terminal that others use, and a termios call on our own
+//   terminal from a background process group would stop us on SIGTTOU.
+//   Nothing of ours outlives our hold on a port: flock, TIOCEXCL and lock file go at the close; a
+//   TIOCEXCL we did not set is never touched. The line settings we applied stay, as with any tool.
 //   A PortHandle is a descriptor of 3 or more, so that 0 can stand for "never opened" and -1 for
 //   "no port after a failure or a close"; isPort() tells the two apart from a real port.
 //   applyLineSettings does a read-modify-write: it reads what the port has now, changes speed,
@@ -17,7 +23,7 @@
 //   back. Whatever the driver did not take as asked is a refusal. A pseudo-terminal always reports
 //   8 data bits and parity generation off; that is what a pty does, and is not counted against it.
 //   Opening a port purges nothing. Closing it first discards its unread input, so that a reopen
-//   starts empty.
+//   starts empty, but only when no other process has the device open: their bytes are theirs.
 //   A vanished device (USB unplug, a pty whose far end closed) reads as "no bytes waiting"; no call
 //   here blocks without bound or spins.
 //
@@ -28,7 +34,8 @@
 //   readBytes           read up to n bytes that are already waiting
 //   discardInput        throw away the input queue only
 //   writeAll            write every byte, giving up after the time the line speed needs plus ~1 s
-//   closePort           discard unread input, remove our lock file, release our locks, close
+//   closePort           discard unread input (unless kept or shared), remove our lock file,
+//                       release our locks, close
 #pragma once
 
 #include <cstddef>
@@ -40,7 +47,10 @@ namespace platform {
 using PortHandle = int;
 inline constexpr PortHandle kNeverOpened = 0;
 inline constexpr PortHandle kInvalidPort = -1;
-inline bool isPort(PortHandle h) { return h > 2; }
+inline bool isPort(PortHandle h)
+{
+    return h > 2;
+}
 
 // Line settings as the program's own codes: parity 0 none, 1 odd, 2 even, 3 mark, 4 space;
 // stop bits 0 one, 1 one and a half, 2 two; data bits 5 to 8.
@@ -52,12 +62,28 @@ struct LineSettings {
 };
 
 // Why an open failed, for the headless commands that name the cause.
-enum class OpenFailure { None, NoSuchPort, NotATty, PermissionDenied, Busy, Other };
+enum class OpenFailure {
+    None,
+    NoSuchPort,
+    NotATty,
+    PermissionDenied,
+    Busy,
+    SystemConsole,
+    ControllingTerminal,
+    Other
+};
 
 struct OpenResult {
     PortHandle handle = kInvalidPort;
     OpenFailure failure = OpenFailure::None;
     std::string device; // the device path the name resolved to, when it resolved
+    int session = 0; // for ControllingTerminal: the leader of the session whose terminal it is
+};
+
+// What a close does with input that nobody has read yet.
+enum class UnreadInput {
+    DiscardIfOnlyOurs, // discard it unless another process has the device open
+    Keep, // leave it (a check that only tried the open)
 };
 
 // Opens a port exclusively. A name that is "COM" and a number is mapped through the registry; a
@@ -93,9 +119,9 @@ void discardInput(PortHandle port);
 // about a second has passed. Returns the number of bytes the driver took.
 size_t writeAll(PortHandle port, const uint8_t* bytes, size_t count);
 
-// Discards unread input, removes our lock file, releases our locks and closes. Does nothing for a
-// non-port handle. A port still held at process exit keeps its device open until the exit, but its
-// lock file is removed by then.
-void closePort(PortHandle port);
+// Discards unread input as told, removes our lock file, releases our locks and closes. Does nothing
+// for a non-port handle. A port still held at process exit keeps its device open until the exit,
+// but its lock file is removed by then.
+void closePort(PortHandle port, UnreadInput unread = UnreadInput::DiscardIfOnlyOurs);
 
 } // namespace platform

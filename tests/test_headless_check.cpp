@@ -11,6 +11,7 @@
 
 #include <fstream>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 
 using namespace std::chrono_literals;
@@ -41,9 +42,48 @@ TEST_F(PortCheck, FreePortOpensAndIsFreeAgainAfterwards)
 {
     const ProgramRun run = check();
     EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(run.out, "COM1 (" + pty.slavePath() + "): free\n");
+    // This test process keeps the pty's slave open, as socat would.
+    EXPECT_EQ(run.out,
+        "COM1 (" + pty.slavePath() + "): free (also open by PID " + std::to_string(getpid()) + " ("
+            + platform::processName(getpid()) + "))\n");
     EXPECT_FALSE(platform::findHolders(pty.slavePath()).held()) << "the check let go of the port";
     EXPECT_EQ(check().status, 0) << "a second check finds it free again";
+}
+
+// Another program's use of the port decides the answer, and keeps its locks and its waiting bytes.
+TEST_F(PortCheck, OtherProgramsKeepTheirUseOfThePort)
+{
+    using Way = HolderProcess::Way;
+    const struct {
+        const char* name;
+        Way way;
+        int status;
+        std::string reason;
+    } cases[] = {
+        { "open without a lock", Way::Share, 0, "): free (also open by " },
+        { "exclusive mode alone", Way::Exclusive, 1, "): busy: " },
+        { "a session's terminal", Way::ControllingTerminal, 1, "): busy: controlling terminal of " },
+    };
+    for (const auto& use : cases) {
+        SCOPED_TRACE(use.name);
+        PtyPair pair;
+        HolderProcess other(pair.slavePath(), nullptr, use.way);
+        ASSERT_TRUE(other.holding());
+        const std::string waiting = "theirs";
+        ASSERT_EQ(pair.write(waiting), waiting.size());
+        int count = 0;
+        ASSERT_TRUE(PtyPair::waitUntil(
+            [&] { return ioctl(pair.slaveFd(), FIONREAD, &count) == 0 && count == int(waiting.size()); }));
+        const ProgramRun run = runProgram("--port COM1=" + pair.slavePath() + " --check COM1");
+        EXPECT_EQ(run.status, use.status) << run.out;
+        EXPECT_TRUE(contains(run.out, use.reason)) << run.out;
+        EXPECT_TRUE(contains(run.out, "PID " + std::to_string(other.pid()) + " ")) << run.out;
+        EXPECT_EQ(ioctl(pair.slaveFd(), FIONREAD, &count), 0);
+        EXPECT_EQ(count, int(waiting.size())) << "the check took bytes that were waiting for another reader";
+        int exclusive = 0;
+        EXPECT_EQ(ioctl(pair.slaveFd(), TIOCGEXCL, &exclusive), 0);
+        EXPECT_EQ(exclusive, use.way == Way::Exclusive) << "the exclusive mode is the other program's";
+    }
 }
 
 TEST_F(PortCheck, PortLockedByAnotherProcessIsBusyAndNamesIt)

@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -83,7 +84,7 @@ TEST_F(PortCheck, FreePortGivesOkAndIsHeldOnlyWhileTheBoxIsUp)
     EXPECT_TRUE(canTake(pty.slavePath())) << "free again once the box is dismissed";
 }
 
-TEST_F(PortCheck, LeavesTheLineSettingsAndTheMainWindowsPortAlone)
+TEST_F(PortCheck, LeavesTheLineSettingsWaitingInputAndTheMainWindowsPortAlone)
 {
     const platform::OpenResult setUp = platform::openDeviceExclusive(pty.slavePath());
     ASSERT_TRUE(platform::isPort(setUp.handle));
@@ -92,6 +93,10 @@ TEST_F(PortCheck, LeavesTheLineSettingsAndTheMainWindowsPortAlone)
 
     Form23->CurBaudRate = 115200.0; // committed settings are not applied by the check
     const platform::PortHandle before = hComm;
+    ASSERT_EQ(pty.write("unread"), 6u);
+    int waiting = 0;
+    ASSERT_TRUE(
+        PtyPair::waitUntil([&] { return ioctl(pty.slaveFd(), FIONREAD, &waiting) == 0 && waiting == 6; }));
     const auto seen = runCheck();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].caption, "OK");
@@ -99,6 +104,8 @@ TEST_F(PortCheck, LeavesTheLineSettingsAndTheMainWindowsPortAlone)
     ASSERT_TRUE(pty.slaveLine(line));
     EXPECT_EQ(platform::outputSpeed(line), 1200u) << "the check does not configure the line";
     EXPECT_EQ(platform::describeLine(line).stopBits, 2);
+    EXPECT_EQ(ioctl(pty.slaveFd(), FIONREAD, &waiting), 0);
+    EXPECT_EQ(waiting, 6) << "the check only tried the open; the waiting bytes are not its to take";
     EXPECT_EQ(hComm, before);
     EXPECT_EQ(Form1->PortOpen, 0);
 }

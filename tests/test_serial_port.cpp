@@ -1,6 +1,7 @@
 #include "platform/LockFiles.h"
 #include "platform/PortRegistry.h"
 #include "platform/SerialPort.h"
+#include "support/HolderProcess.h"
 #include "support/PtyPair.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <string>
 #include <sys/file.h>
@@ -133,17 +135,27 @@ TEST_F(PortInputOverPty, OpenDiscardsNothingAlreadyWaiting)
     EXPECT_EQ(readFromPort(port, 5), "early");
 }
 
-TEST_F(PortInputOverPty, CloseDiscardsUnreadInputSoAReopenStartsEmpty)
+// A reopen starts empty, unless another process shares the device: what waits then is its input.
+TEST_F(PortInputOverPty, CloseDiscardsUnreadInputOnlyWhenNoOtherProcessHasThePort)
 {
-    const PortHandle first = openPort();
-    ASSERT_EQ(pty.write("stale"), 5u);
-    ASSERT_TRUE(waitForWaiting(first, 5));
-    closePort(first);
+    for (const bool shared : { false, true }) {
+        SCOPED_TRACE(shared ? "shared with another process" : "ours alone");
+        std::optional<HolderProcess> sharer;
+        if (shared) {
+            ASSERT_TRUE(sharer.emplace(pty.slavePath(), nullptr, HolderProcess::Way::Share).holding());
+        }
+        const PortHandle first = openPort();
+        ASSERT_EQ(pty.write("stale"), 5u);
+        ASSERT_TRUE(waitForWaiting(first, 5));
+        closePort(first);
 
-    const PortHandle second = openPort();
-    ASSERT_EQ(pty.write("x"), 1u);
-    ASSERT_TRUE(waitForWaiting(second, 1)) << "only the byte sent after the reopen is waiting";
-    EXPECT_EQ(readFromPort(second, 8), "x");
+        const PortHandle second = openPort();
+        ASSERT_EQ(pty.write("x"), 1u);
+        const std::string left = shared ? "stalex" : "x";
+        ASSERT_TRUE(waitForWaiting(second, int(left.size())));
+        EXPECT_EQ(readFromPort(second, 8), left);
+        closePort(second);
+    }
 }
 
 TEST_F(PortInputOverPty, RawLineTranslatesNothingEitherWay)

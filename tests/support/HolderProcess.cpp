@@ -4,10 +4,31 @@
 #include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-HolderProcess::HolderProcess(const std::string& device, const passwd* becomeUser)
+namespace {
+
+bool take(int fd, HolderProcess::Way way)
+{
+    using Way = HolderProcess::Way;
+    switch (way) {
+    case Way::Flock:
+        return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    case Way::Exclusive:
+        return ::ioctl(fd, TIOCEXCL) == 0;
+    case Way::Share:
+        return true;
+    case Way::ControllingTerminal:
+        return ::ioctl(fd, TIOCSCTTY, 0) == 0;
+    }
+    return false;
+}
+
+} // namespace
+
+HolderProcess::HolderProcess(const std::string& device, const passwd* becomeUser, Way way)
 {
     int ready[2];
     int release[2];
@@ -18,10 +39,10 @@ HolderProcess::HolderProcess(const std::string& device, const passwd* becomeUser
         // Only system calls from here: the parent has threads.
         ::close(ready[0]);
         ::close(release[1]); // so that the parent's close ends the wait below
-        char held = 0;
+        if (way == Way::ControllingTerminal)
+            ::setsid();
         const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            held = 1;
+        char held = fd >= 0 && take(fd, way) ? 1 : 0;
         if (held && becomeUser
             && (::setgroups(0, nullptr) != 0 || ::setgid(becomeUser->pw_gid) != 0
                 || ::setuid(becomeUser->pw_uid) != 0))
@@ -30,6 +51,8 @@ HolderProcess::HolderProcess(const std::string& device, const passwd* becomeUser
             ::_exit(1);
         char ignored;
         while (::read(release[0], &ignored, 1) > 0) { }
+        if (way == Way::Exclusive) // the flag would outlive us while the test's own descriptor lives
+            ::ioctl(fd, TIOCNXCL);
         ::_exit(0);
     }
     ::close(ready[1]);
