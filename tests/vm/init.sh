@@ -30,7 +30,7 @@ in_root modprobe -a xhci_pci ftdi_sio virtio_console
 in_root timeout 60 sh -c 'until [ -e /dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_VMFTDI01-if00-port0 ] &&
   [ -e /dev/virtio-ports/comtest.monitor ]; do sleep 0.1; done' || fail "no ttyUSB0 or monitor port"
 
-. /params
+{ read -r COMTEST_BINARY; set --; while read -r arg; do set -- "$@" "$arg"; done; } < /params
 echo "@@comtest-vm-start@@"
 in_root COMTEST_BINARY="$COMTEST_BINARY" QT_QPA_PLATFORM=offscreen setsid -c -w "$@" <>/root/dev/ttyS0 >&0 2>&0
 echo "@@comtest-vm-rc=$?@@"
