@@ -12,6 +12,7 @@ set -uo pipefail
 [ $# -ge 2 ] || { echo "usage: $0 TEST_BINARY COMTEST_BINARY [gtest options...]" >&2; exit 2; }
 here=$(cd "$(dirname "$0")" && pwd)
 tests=$(readlink -f "$1") comtest=$(readlink -f "$2"); shift 2
+[ -x "$tests" ] && [ -x "$comtest" ] || { echo "vm bench: $1 or $2 is not a program" >&2; exit 2; }
 
 skip() {
   echo "vm bench: $* (apt-get install qemu-system-x86 linux-image-amd64 busybox-static cpio kmod udev socat)" >&2
@@ -58,9 +59,9 @@ printf '%s\n' "$comtest" "$tests" "$@" > "$run/initrd/params" # one a line: init
 # Far ends: a pty whose master socat echoes back (PIPE) or swallows; QEMU opens the slave.
 farend() { # NAME echo|sink
   if [ "$2" = echo ]; then
-    socat "PTY,link=$run/$1,rawer,wait-slave" PIPE &
+    setpriv --pdeathsig TERM socat "PTY,link=$run/$1,rawer,wait-slave" PIPE &
   else
-    socat -u "PTY,link=$run/$1,rawer,wait-slave" OPEN:/dev/null &
+    setpriv --pdeathsig TERM socat -u "PTY,link=$run/$1,rawer,wait-slave" OPEN:/dev/null &
   fi
   pids+=($!)
   local i
@@ -74,8 +75,9 @@ farend ttyS1 echo; farend ttyS2 sink; farend ttyUSB0 echo
 mkfifo "$run/mon.in" "$run/mon.out"
 ln -s mon.in "$run/port.out"; ln -s mon.out "$run/port.in"
 
+# Far ends and QEMU get SIGTERM should this script die without its traps (e.g. SIGKILL).
 mkfifo "$run/console"
-timeout -k 5 300 qemu-system-x86_64 -machine q35 -accel tcg -cpu max -smp 1 -m 512 \
+setpriv --pdeathsig TERM timeout -k 5 300 qemu-system-x86_64 -machine q35 -accel tcg -cpu max -smp 1 -m 512 \
   -nodefaults -no-user-config -display none -no-reboot -nic none \
   -kernel "/boot/vmlinuz-$kver" -initrd "$run/initrd.gz" \
   -append "console=ttyS0,115200 panic=-1 quiet loglevel=1 comtest_vm=1" \
@@ -92,6 +94,7 @@ timeout -k 5 300 qemu-system-x86_64 -machine q35 -accel tcg -cpu max -smp 1 -m 5
 qemu=$!
 pids=("$qemu" "${pids[@]}")
 
+# The console: the checks' output passes; markers give the boot time and the exit status.
 rc= boot=
 while IFS= read -r line; do
   line=${line%$'\r'}
