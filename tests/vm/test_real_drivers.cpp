@@ -251,7 +251,9 @@ TEST(RealDrivers, TheConsoleIsBusyAndStaysAsItWas)
     const int console = openPort("/dev/ttyS0");
     ASSERT_GE(console, 0);
     ASSERT_EQ(tcgetsid(console), getsid(0)) << "run-bench.sh starts the checks with the console as their terminal";
-    termios before {}, after {};
+    termios before, after; // zeroed whole, so that memcmp sees no stray padding
+    memset(&before, 0, sizeof before);
+    memset(&after, 0, sizeof after);
     ASSERT_EQ(tcgetattr(console, &before), 0);
     for (const bool background : { false, true }) {
         SCOPED_TRACE(background ? "from a background process group" : "from the foreground process group");
