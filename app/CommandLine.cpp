@@ -124,6 +124,8 @@ void takeOption(CommandLine& line, const std::string& option, const std::optiona
         line.hex = true;
     else if (option == "--json")
         line.json = true;
+    else if (option == "--internal")
+        line.internal = true;
     else
         line.error = "unknown option: " + option;
 }
@@ -146,6 +148,8 @@ std::string combinationError(const CommandLine& line)
         return "--hex goes with --send";
     if (command != Command::ListPorts && line.json)
         return "--json goes with --list-ports";
+    if (command != Command::SelfTest && line.internal)
+        return "--internal goes with --selftest";
     if (line.comPort && !sending && command != Command::SelfTest)
         return "--com goes with --send or --selftest";
     if (line.settingsFile && (command == Command::Window || command == Command::ListPorts))
@@ -229,7 +233,8 @@ std::string usageText()
            "       comtest --check COMn [--settings FILE] [--port COMn=DEVICE]... [--loopback]\n"
            "       comtest --send TEXT [--expect TEXT] [--hex] [--wait MS] [--com COMn]\n"
            "               [--settings FILE] [--port COMn=DEVICE]... [--loopback]\n"
-           "       comtest --selftest [--com COMn] [--settings FILE] [--port COMn=DEVICE]... [--loopback]\n"
+           "       comtest --selftest [--internal] [--com COMn] [--settings FILE] [--port COMn=DEVICE]...\n"
+           "               [--loopback]\n"
            "Exercise an RS232 serial port: send typed text and show what comes back.\n"
            "\n"
            "Options:\n"
@@ -246,9 +251,10 @@ std::string usageText()
            "                       /dev/serial/by-id name, COMn name, and who holds them (found\n"
            "                       without opening any device); --json prints a JSON array\n"
            "  --check COMn         try to open the port exclusively; say why not (missing, not a\n"
-           "                       tty, permission denied, busy and by whom). With --settings,\n"
-           "                       also apply the file's line settings and print what the\n"
-           "                       driver took\n"
+           "                       tty, no UART, permission denied, busy and by whom, the\n"
+           "                       system console, a session's terminal). With --settings, also\n"
+           "                       apply the file's line settings and print what the driver\n"
+           "                       took and the rate the hardware really runs\n"
            "  --send TEXT          open the port as \"TX Start\" does, send TEXT, wait (500 ms or\n"
            "                       --wait MS) and print the reply as text and hex (at most 128\n"
            "                       bytes; more are discarded); --expect TEXT checks the reply;\n"
@@ -256,6 +262,8 @@ std::string usageText()
            "  --selftest           with a loop-back plug on the port: exchange a pattern at each\n"
            "                       of 400 line settings (10 baud rates, 5 parities, 4 data bit\n"
            "                       counts, 1 or 2 stop bits) and loop RTS->CTS, DTR->DSR/DCD\n"
+           "  --internal           with --selftest: no plug; the UART loops back by itself\n"
+           "                       (16550-class ports; also loops OUT2->DCD)\n"
            "  --com COMn           the port of --send and --selftest (else the --settings file's\n"
            "                       port, else COM1)\n"
            "  --settings FILE      line settings from a settings file saved by the window\n"
@@ -273,5 +281,6 @@ std::string usageText()
            "matched, every row passed, the list printed); 1 when the answer is no (port not\n"
            "available or its settings refused, reply did not match, a row failed); 2 on bad\n"
            "arguments or a settings file that cannot be read; 3 when --send or --selftest could\n"
-           "not open or configure the port.\n";
+           "not open or configure the port, the port vanished or lost its carrier, there is no\n"
+           "UART behind it, or its driver offers no loop mode for --internal.\n";
 }

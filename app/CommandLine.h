@@ -29,6 +29,7 @@ struct CommandLine {
     std::optional<int> waitMs; // --wait MS
     bool hex = false; // --hex: TEXT and --expect are hex bytes
     bool json = false; // --json: --list-ports for scripts
+    bool internal = false; // --internal: --selftest through the UART's own loop mode, no plug
 
     bool usesLoopback() const;
 };

@@ -71,6 +71,25 @@ std::string portLabel(const std::string& portName)
         + ")";
 }
 
+bool openForCommand(platform::PortHandle& port, const serial::LineRequest& request, std::ostream& err)
+{
+    std::string message;
+    serial::OpenOutcome outcome;
+    if (serial::openAndConfigure(
+            port, request, [&message](const char* text) { message = text; }, &outcome))
+        return true;
+    err << "comtest: " << message << " " << portLabel(request.portName) << ": ";
+    if (message == serial::kOpenError) {
+        err << openFailureText(outcome.opened) << "\n";
+        return false;
+    }
+    const platform::LineSettings asked { serial::lineSpeed(request.baudRate), request.parity,
+        request.byteSize, request.stopBits };
+    err << "the line settings were refused (" << describeSettings(asked) << ")"
+        << (outcome.hardwareReason.empty() ? "" : ": " + outcome.hardwareReason) << "\n";
+    return false;
+}
+
 int runCommand(const CommandLine& line, std::ostream& out, std::ostream& err)
 {
     if (line.command == Command::ListPorts)
@@ -90,7 +109,7 @@ int runCommand(const CommandLine& line, std::ostream& out, std::ostream& err)
     case Command::Send:
         return sendAndCompare(line, *request, out, err);
     case Command::SelfTest:
-        return selfTest(*request, out, err);
+        return selfTest(*request, line.internal, out, err);
     default:
         return kBadInput;
     }

@@ -20,7 +20,7 @@ enum ExitStatus : int {
     kYes = 0, // port free, reply matched, every row passed, the list printed
     kNo = 1, // port not available or its settings refused, reply did not match, a row failed
     kBadInput = 2, // bad arguments, or a settings file that cannot be read or is not ours
-    kPortFailed = 3, // the port of an exchange could not be opened or configured
+    kPortFailed = 3, // the port of an exchange could not be opened or configured, or went away
 };
 
 // Runs line.command (not the window); the answer goes to out, reasons of failure to err.
@@ -38,10 +38,21 @@ std::string describeSettings(const platform::LineSettings& settings);
 // "COM1 (/dev/ttyS0)": the name and the device it stands for now.
 std::string portLabel(const std::string& portName);
 
+// Why an open failed, in one phrase: "busy: held by PID 12 (picocom), flock", "no UART behind
+// /dev/ttyS3", "missing: no device /dev/ttyUSB0".
+std::string openFailureText(const platform::OpenResult& opened);
+
+// Why a configured port cannot go on: "port vanished", "carrier lost (hang-up)"; "" while it is up.
+std::string lineStateText(platform::LineState state);
+
+// Opens and configures the port of --send or --selftest; on failure says why on err, in one line.
+bool openForCommand(platform::PortHandle& port, const serial::LineRequest& request, std::ostream& err);
+
 int listPorts(const CommandLine& line, std::ostream& out);
 int checkPort(const serial::LineRequest& request, bool applySettings, std::ostream& out);
 int sendAndCompare(
     const CommandLine& line, const serial::LineRequest& request, std::ostream& out, std::ostream& err);
-int selfTest(const serial::LineRequest& request, std::ostream& out, std::ostream& err);
+// internal: through the UART's own loop mode instead of a plug.
+int selfTest(const serial::LineRequest& request, bool internal, std::ostream& out, std::ostream& err);
 
 } // namespace headless

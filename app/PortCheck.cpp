@@ -59,7 +59,9 @@ std::string busyReason(const std::string& device)
     return "busy: held by a process that cannot be seen from here";
 }
 
-std::string openFailureReason(const platform::OpenResult& opened)
+} // namespace
+
+std::string openFailureText(const platform::OpenResult& opened)
 {
     const std::string& device = opened.device;
     switch (opened.failure) {
@@ -67,6 +69,8 @@ std::string openFailureReason(const platform::OpenResult& opened)
         return device.empty() ? "missing: not a port name" : "missing: no device " + device;
     case platform::OpenFailure::NotATty:
         return "not a tty: " + device + " is no terminal device";
+    case platform::OpenFailure::NoUart:
+        return "no UART behind " + device;
     case platform::OpenFailure::PermissionDenied:
         if (const auto group = platform::groupAllowedToOpen(device))
             return "permission denied: members of the group " + *group + " may open it";
@@ -80,6 +84,21 @@ std::string openFailureReason(const platform::OpenResult& opened)
         return "could not be opened";
     }
 }
+
+std::string lineStateText(platform::LineState state)
+{
+    switch (state) {
+    case platform::LineState::Vanished:
+        return "port vanished";
+    case platform::LineState::CarrierLost:
+        return "carrier lost (hang-up)";
+    case platform::LineState::Up:
+        break;
+    }
+    return {};
+}
+
+namespace {
 
 // The fields the driver did not take as asked; a pty's forced size and parity are not counted.
 std::string changedFields(const platform::LineSettings& asked, const platform::LineSettings& got, bool pty)
@@ -110,7 +129,8 @@ int applyAndReadBack(platform::PortHandle port, const serial::LineRequest& reque
 {
     const platform::LineSettings asked { serial::lineSpeed(request.baudRate), request.parity,
         request.byteSize, request.stopBits };
-    const bool taken = platform::applyLineSettings(port, asked);
+    std::string hardwareReason;
+    const bool taken = platform::applyLineSettings(port, asked, &hardwareReason);
     platform::LineSettings got;
     bool pty = false;
     out << "asked:      " << describeSettings(asked) << "\n";
@@ -123,7 +143,11 @@ int applyAndReadBack(platform::PortHandle port, const serial::LineRequest& reque
         return kYes;
     }
     const std::string fields = changedFields(asked, got, pty);
-    out << "settings refused" << (fields.empty() ? "" : ": the driver did not take the " + fields) << "\n";
+    if (!hardwareReason.empty())
+        out << "settings refused: " << hardwareReason << "\n";
+    else
+        out << "settings refused" << (fields.empty() ? "" : ": the driver did not take the " + fields)
+            << "\n";
     return kNo;
 }
 
@@ -134,7 +158,7 @@ int checkPort(const serial::LineRequest& request, bool applySettings, std::ostre
     const std::string label = portLabel(request.portName);
     const platform::OpenResult opened = platform::openPortExclusive(request.portName);
     if (!platform::isPort(opened.handle)) {
-        out << label << ": " << openFailureReason(opened) << "\n";
+        out << label << ": " << openFailureText(opened) << "\n";
         return kNo;
     }
     // A live lock file holds the port even though the open went through.

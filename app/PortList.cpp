@@ -83,8 +83,10 @@ std::string terminalText(const platform::TerminalUse& use)
     return {};
 }
 
-std::string heldText(const platform::PortHolders& holders)
+std::string heldText(const platform::PortHolders& holders, bool noUart)
 {
+    if (noUart)
+        return "no UART";
     if (const std::string terminal = terminalText(holders.terminal); !terminal.empty())
         return terminal;
     if (!holders.held())
@@ -115,7 +117,8 @@ void printJson(const std::vector<PortRow>& rows, std::ostream& out)
             << ", \"held\": " << (row.holders.held() ? "true" : "false")
             << ", \"holder\": " << jsonNumberOrNull(row.holders.holder())
             << ", \"open_by\": " << jsonNumbers(row.holders.openBy)
-            << ", \"terminal\": " << jsonStringOrNull(terminalText(row.holders.terminal)) << "}";
+            << ", \"terminal\": " << jsonStringOrNull(terminalText(row.holders.terminal))
+            << ", \"no_uart\": " << (row.info.noUart ? "true" : "false") << "}";
     }
     out << (rows.empty() ? "]\n" : "\n]\n");
 }
@@ -132,8 +135,8 @@ void printTable(const std::vector<PortRow>& rows, std::ostream& out)
     const auto cell = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
     for (const auto& row : rows)
         table.push_back({ row.info.device, cell(row.com), cell(row.info.driver), cell(row.info.usbId),
-            cell(row.info.serial), heldText(row.holders), cell(openByText(row.holders.openBy)),
-            cell(row.info.byId) });
+            cell(row.info.serial), heldText(row.holders, row.info.noUart),
+            cell(openByText(row.holders.openBy)), cell(row.info.byId) });
     std::vector<size_t> widths(table.front().size(), 0);
     for (const auto& cells : table)
         for (size_t c = 0; c < cells.size(); ++c)

@@ -78,8 +78,9 @@ struct RowResult {
 
 RowResult exchangePattern(platform::PortHandle port, const platform::LineSettings& settings)
 {
-    if (!platform::applyLineSettings(port, settings))
-        return { false, "the driver refused the settings" };
+    std::string hardwareReason;
+    if (!platform::applyLineSettings(port, settings, &hardwareReason))
+        return { false, hardwareReason.empty() ? "the driver refused the settings" : hardwareReason };
     platform::discardInput(port);
     const std::string pattern = selfTestPattern(settings.byteSize);
     const auto deadline = Clock::now() + rowTime(settings, pattern.size());
@@ -129,8 +130,9 @@ bool loopFollows(platform::PortHandle port, Setter setOutput, Input input)
     return followed;
 }
 
-// Counts the loops that failed; a driver without modem lines has none to fail.
-int checkModemLoops(platform::PortHandle port, std::ostream& out)
+// Counts the loops that failed; a driver without modem lines has none to fail. In loop mode DCD
+// follows OUT2, where a plug wires it to DTR.
+int checkModemLoops(platform::PortHandle port, bool loopMode, std::ostream& out)
 {
     struct Loop {
         const char* name;
@@ -140,8 +142,12 @@ int checkModemLoops(platform::PortHandle port, std::ostream& out)
     const std::array<Loop, 3> loops {
         { { "RTS->CTS", platform::setRequestToSend, &platform::ModemInputs::clearToSend },
             { "DTR->DSR", platform::setDataTerminalReady, &platform::ModemInputs::dataSetReady },
-            { "DTR->DCD", platform::setDataTerminalReady, &platform::ModemInputs::carrierDetect } }
+            loopMode
+                ? Loop { "OUT2->DCD", platform::setOut2, &platform::ModemInputs::carrierDetect }
+                : Loop { "DTR->DCD", platform::setDataTerminalReady, &platform::ModemInputs::carrierDetect } }
     };
+    if (loopMode)
+        out << "DTR→DCD: not wired in loop mode\n";
     const bool available = platform::readModemInputs(port).has_value();
     int failed = 0;
     for (const auto& loop : loops) {
@@ -174,26 +180,36 @@ std::string selfTestPattern(uint8_t byteSize)
     return masked(std::string(kPattern.begin(), kPattern.end()), byteSize);
 }
 
-int selfTest(const serial::LineRequest& request, std::ostream& out, std::ostream& err)
+int selfTest(const serial::LineRequest& request, bool internal, std::ostream& out, std::ostream& err)
 {
     platform::PortHandle port = platform::kInvalidPort;
-    std::string failure;
-    if (!serial::openAndConfigure(port, request, [&failure](const char* message) { failure = message; })) {
-        err << "comtest: " << failure << " " << portLabel(request.portName)
-            << ": could not be opened or configured (comtest --check " << request.portName << " tells why)\n";
+    if (!openForCommand(port, request, err))
+        return kPortFailed;
+    if (internal && !platform::startLoopMode(port)) {
+        platform::closePort(port);
+        err << "comtest: " << portLabel(request.portName) << ": loop mode not offered by its driver\n";
         return kPortFailed;
     }
     const auto rows = selfTestSettings();
-    out << "Self-test of " << portLabel(request.portName) << ": " << rows.size() << " line settings, "
-        << kPattern.size() << " bytes each, masked to the data bits\n";
+    out << "Self-test of " << portLabel(request.portName) << (internal ? " in the UART's loop mode" : "")
+        << ": " << rows.size() << " line settings, " << kPattern.size()
+        << " bytes each, masked to the data bits\n";
     out << "  BAUD  PARITY  DATA  STOP  RESULT\n";
     size_t passed = 0;
     for (const auto& settings : rows) {
         const RowResult result = exchangePattern(port, settings);
         passed += result.passed ? 1 : 0;
         out << rowText(settings, result) << "\n" << std::flush;
+        // A failed row may be the first sign that the port is gone: the rows after it would only
+        // blame the driver.
+        if (const auto state = platform::lineState(port);
+            !result.passed && state != platform::LineState::Up) {
+            platform::closePort(port);
+            out << lineStateText(state) << "\n";
+            return kPortFailed;
+        }
     }
-    const int failedLoops = checkModemLoops(port, out);
+    const int failedLoops = checkModemLoops(port, internal, out);
     platform::closePort(port);
     out << passed << " of " << rows.size() << " rows passed";
     if (failedLoops > 0)

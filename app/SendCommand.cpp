@@ -3,10 +3,10 @@
 #include "HeadlessCommands.h"
 
 #include "HexText.h"
+#include "platform/InputWait.h"
 
 #include <chrono>
 #include <ostream>
-#include <thread>
 
 namespace headless {
 
@@ -45,23 +45,40 @@ std::string bytesOf(const std::string& given, bool hex)
     return hex ? parseHexBytes(given).value_or(std::string()) : given;
 }
 
-std::string openFailure(const serial::LineRequest& request, const std::string& message)
+struct Reply {
+    serial::Reception reception { serial::Reception::Outcome::Read, 0 };
+    std::string bytes; // what was read; nothing after a flood
+    platform::LineState end = platform::LineState::Up;
+};
+
+void takeWaiting(platform::PortHandle port, Reply& reply)
 {
-    const platform::LineSettings asked { serial::lineSpeed(request.baudRate), request.parity,
-        request.byteSize, request.stopBits };
-    if (message == serial::kSettingsError)
-        return message + " " + portLabel(request.portName) + ": the line settings were refused ("
-            + describeSettings(asked) + ")";
-    return message + " " + portLabel(request.portName) + ": could not be opened (comtest --check "
-        + request.portName + " tells why)";
+    uint8_t chunk[serial::kReceiveCap + 1];
+    const int got = platform::readBytes(port, chunk, static_cast<int>(sizeof chunk));
+    reply.reception.count += got;
+    if (reply.reception.count > serial::kReceiveCap) {
+        reply.reception.outcome = serial::Reception::Outcome::Discarded;
+        reply.bytes.clear();
+    } else {
+        reply.bytes.append(reinterpret_cast<const char*>(chunk), static_cast<size_t>(got));
+    }
 }
 
-// What was read; a discarded flood counts as nothing received.
-std::string replyOf(const serial::Reception& reception, const uint8_t* buffer)
+// Takes what arrives during the wait, so that a reply which came before a hang-up is not lost with
+// the driver's queue. More than the receive cap in all is a flood, counted as nothing received.
+Reply collectReply(platform::PortHandle port, std::chrono::milliseconds wait)
 {
-    if (reception.outcome != serial::Reception::Outcome::Read)
-        return {};
-    return std::string(reinterpret_cast<const char*>(buffer), static_cast<size_t>(reception.count));
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    Reply reply;
+    for (;;) {
+        takeWaiting(port, reply);
+        reply.end = platform::lineState(port);
+        if (reply.end != platform::LineState::Up || !platform::waitForInput(port, deadline))
+            break;
+    }
+    if (reply.end == platform::LineState::Up) // a hang-up ends the wait early, without input
+        reply.end = platform::lineState(port);
+    return reply;
 }
 
 void printReply(const serial::Reception& reception, const std::string& reply, std::ostream& out)
@@ -80,31 +97,32 @@ int sendAndCompare(
     const CommandLine& line, const serial::LineRequest& request, std::ostream& out, std::ostream& err)
 {
     platform::PortHandle port = platform::kInvalidPort;
-    std::string failure;
-    if (!serial::openAndConfigure(port, request, [&failure](const char* message) { failure = message; })) {
-        err << "comtest: " << openFailure(request, failure) << "\n";
+    if (!openForCommand(port, request, err))
         return kPortFailed;
-    }
     const std::string sent = bytesOf(line.sendText, line.hex);
     serial::sendBytes(port, sent);
     const int waitMs = line.waitMs.value_or(kDefaultWaitMs);
-    std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
-    uint8_t buffer[serial::kReceiveCap + 1] = {};
-    const serial::Reception reception = serial::receiveInto(port, buffer);
+    const Reply reply = collectReply(port, std::chrono::milliseconds(waitMs));
     platform::closePort(port);
 
     out << portLabel(request.portName) << ": sent " << sent.size() << " bytes, waited " << waitMs << " ms\n";
-    const std::string reply = replyOf(reception, buffer);
-    printReply(reception, reply, out);
-    if (!line.expectText)
-        return kYes;
-    const std::string expected = bytesOf(*line.expectText, line.hex);
-    if (reply == expected) {
-        out << "reply matches\n";
-        return kYes;
+    printReply(reply.reception, reply.bytes, out);
+    int status = kYes;
+    if (line.expectText) {
+        const std::string expected = bytesOf(*line.expectText, line.hex);
+        status = reply.bytes == expected ? kYes : kNo;
+        if (status == kYes)
+            out << "reply matches\n";
+        else
+            out << "reply does not match: expected " << expected.size() << " bytes: " << hexText(expected)
+                << "\n";
     }
-    out << "reply does not match: expected " << expected.size() << " bytes: " << hexText(expected) << "\n";
-    return kNo;
+    // The answer is no answer when the port went away during it, whatever had come by then.
+    if (reply.end != platform::LineState::Up) {
+        out << lineStateText(reply.end) << "\n";
+        return kPortFailed;
+    }
+    return status;
 }
 
 } // namespace headless

@@ -78,13 +78,15 @@ std::string stableName(const std::string& devicePath, const InventoryRoots& root
     return names.empty() ? std::string() : names.front();
 }
 
+// An 8250 node without a UART behind it reports the type 0 (PORT_UNKNOWN).
+bool lacksUart(const fs::path& classDir)
+{
+    return classDir.filename().string().rfind("ttyS", 0) == 0 && firstLine(classDir / "type") == "0";
+}
+
 bool isSerialTty(const fs::path& classDir)
 {
-    if (!present(classDir / "device"))
-        return false;
-    const std::string name = classDir.filename().string();
-    // An 8250 node without a UART behind it reports the type 0 (PORT_UNKNOWN).
-    return name.rfind("ttyS", 0) != 0 || firstLine(classDir / "type") != "0";
+    return present(classDir / "device") && !lacksUart(classDir);
 }
 
 // "ttyS10" after "ttyS2": the text part first, then the number that ends the name.
@@ -136,8 +138,10 @@ SerialDeviceInfo describeDevice(const std::string& devicePath, const InventoryRo
     }
     const fs::path classDir = resolved(fs::path(roots.sys) / "dev" / "char"
         / (std::to_string(deviceMajor) + ":" + std::to_string(minor(node.st_rdev))));
-    if (!classDir.empty())
+    if (!classDir.empty()) {
         describeHardware(classDir, roots, info);
+        info.noUart = lacksUart(classDir);
+    }
     info.byId = stableName(devicePath, roots);
     return info;
 }

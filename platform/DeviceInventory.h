@@ -10,6 +10,7 @@
 //   <dev>/serial/by-id that resolves to the device node.
 //   A device named by path (a pty given with --port) is described the same way through
 //   <sys>/dev/char/MAJOR:MINOR; a pseudo-terminal has no entry there and gets the driver "pty".
+//   Such a ttyS node without a UART is described only when asked for by path, and says so.
 //   Every field that cannot be found is empty; nothing here fails.
 //
 // Interface summary
@@ -29,6 +30,7 @@ struct SerialDeviceInfo {
     std::string usbId; // "0403:6001"; "" when not on USB
     std::string serial; // the USB serial number; "" when none
     std::string byId; // "/dev/serial/by-id/usb-..."; "" when none
+    bool noUart = false; // an 8250 node whose UART type is unknown: nothing answers behind it
 };
 
 // Where the two trees are: the real ones unless a test builds its own.

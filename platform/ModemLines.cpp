@@ -1,10 +1,38 @@
 #include "ModemLines.h"
 
+#include <atomic>
+#include <csignal>
 #include <sys/ioctl.h>
 
 namespace platform {
 
 namespace {
+
+// Linux's modem-control bits for a UART's auxiliary output and loop mode (asm-generic/termios.h,
+// which clashes with the C library's own definitions).
+constexpr int kOut2 = 0x4000;
+constexpr int kLoop = 0x8000;
+
+// The port in loop mode, for the signal handler: a plain descriptor number, read lock-free.
+std::atomic<int> loopPort { -1 };
+struct sigaction previousInterrupt { };
+struct sigaction previousTerminate { };
+
+void clearLoopMode(int port)
+{
+    int loop = kLoop;
+    ioctl(port, TIOCMBIC, &loop);
+}
+
+// Only async-signal-safe calls: the ioctl, then the default action again.
+void endLoopAndDie(int signal)
+{
+    const int port = loopPort.exchange(-1);
+    if (port >= 0)
+        clearLoopMode(port);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
 
 bool setLine(PortHandle port, int line, bool on)
 {
@@ -29,6 +57,39 @@ bool setRequestToSend(PortHandle port, bool on)
 bool setDataTerminalReady(PortHandle port, bool on)
 {
     return setLine(port, TIOCM_DTR, on);
+}
+
+bool setOut2(PortHandle port, bool on)
+{
+    return setLine(port, kOut2, on);
+}
+
+bool startLoopMode(PortHandle port)
+{
+    int expected = -1;
+    if (!isPort(port) || !loopPort.compare_exchange_strong(expected, port))
+        return false;
+    struct sigaction onSignal { };
+    onSignal.sa_handler = endLoopAndDie;
+    sigemptyset(&onSignal.sa_mask);
+    sigaction(SIGINT, &onSignal, &previousInterrupt);
+    sigaction(SIGTERM, &onSignal, &previousTerminate);
+    int lines = 0;
+    // Drivers without loop mode ignore the bit (ftdi_sio) or refuse the call (a pty).
+    if (setLine(port, kLoop, true) && ioctl(port, TIOCMGET, &lines) == 0 && (lines & kLoop))
+        return true;
+    endLoopMode(port);
+    return false;
+}
+
+void endLoopMode(PortHandle port)
+{
+    int expected = port;
+    if (!isPort(port) || !loopPort.compare_exchange_strong(expected, -1))
+        return;
+    clearLoopMode(port);
+    sigaction(SIGINT, &previousInterrupt, nullptr);
+    sigaction(SIGTERM, &previousTerminate, nullptr);
 }
 
 } // namespace platform

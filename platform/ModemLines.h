@@ -4,11 +4,18 @@
 //   A driver either has modem lines or it has none (a pseudo-terminal has none: asking for them
 //   fails); readModemInputs tells which. Setting an output changes that line only and leaves the
 //   others as they are. On failure nothing is changed.
+//   Loop mode (a 16550's internal loop-back, TIOCM_LOOP) turns the port into its own plug: what it
+//   sends comes back, CTS follows RTS, DSR follows DTR and DCD follows OUT2. It must never outlive
+//   us: closePort ends it, and so does SIGINT or SIGTERM while it is on (the signal then ends the
+//   process as it would have).
 //
 // Interface summary
 //   readModemInputs           CTS, DSR and DCD now; nothing when the driver has no modem lines
 //   setRequestToSend          raise or drop RTS
 //   setDataTerminalReady      raise or drop DTR
+//   setOut2                   raise or drop OUT2 (a UART's auxiliary output)
+//   startLoopMode             turn loop mode on, if the driver offers it
+//   endLoopMode               turn it off again
 #pragma once
 
 #include "SerialPort.h"
@@ -28,5 +35,11 @@ std::optional<ModemInputs> readModemInputs(PortHandle port);
 // Each returns false when the driver refused (the line is then as it was).
 bool setRequestToSend(PortHandle port, bool on);
 bool setDataTerminalReady(PortHandle port, bool on);
+bool setOut2(PortHandle port, bool on);
+
+// True when the driver took loop mode and reports it on (one port at a time).
+bool startLoopMode(PortHandle port);
+// Ends loop mode if this port has it on; nothing otherwise.
+void endLoopMode(PortHandle port);
 
 } // namespace platform

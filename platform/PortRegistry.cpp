@@ -66,6 +66,14 @@ std::optional<std::string> PortRegistry::lockFileOf(int handle) const
     return std::nullopt;
 }
 
+std::optional<std::string> PortRegistry::deviceOf(int handle) const
+{
+    std::lock_guard lock(mutex_);
+    if (auto it = held_.find(handle); it != held_.end())
+        return it->second.first;
+    return std::nullopt;
+}
+
 std::map<int, std::string> PortRegistry::heldLockFiles() const
 {
     std::lock_guard lock(mutex_);

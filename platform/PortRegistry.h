@@ -31,6 +31,7 @@ public:
     void noteHeld(int handle, const std::string& device, const std::string& lockFile);
     void noteReleased(int handle);
     std::optional<std::string> lockFileOf(int handle) const;
+    std::optional<std::string> deviceOf(int handle) const;
     std::map<int, std::string> heldLockFiles() const;
 
     // Forgets every mapping and held port (for tests).

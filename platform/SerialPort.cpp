@@ -1,8 +1,10 @@
 #include "SerialPort.h"
 
 #include "Descriptors.h"
+#include "DriverLimits.h"
 #include "LineBits.h"
 #include "LockFiles.h"
+#include "ModemLines.h"
 #include "PortHolders.h"
 #include "PortRegistry.h"
 #include "Termios2.h"
@@ -55,8 +57,8 @@ OpenFailure failureOf(int error)
 
 OpenFailure takeExclusively(int fd)
 {
-    if (!isatty(fd))
-        return OpenFailure::NotATty;
+    if (!isatty(fd)) // a node of the 8250 driver without a UART opens, then answers EIO
+        return errno == EIO ? OpenFailure::NoUart : OpenFailure::NotATty;
     // TIOCEXCL does not stop a root opener; flock does, and picocom, tio and GtkTerm honour it too.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         return errno == EWOULDBLOCK ? OpenFailure::Busy : OpenFailure::Other;
@@ -173,7 +175,7 @@ OpenResult openDeviceExclusive(const std::string& devicePath)
     return result;
 }
 
-bool applyLineSettings(PortHandle port, const LineSettings& settings)
+bool applyLineSettings(PortHandle port, const LineSettings& settings, std::string* hardwareReason)
 {
     if (!isPort(port))
         return false;
@@ -184,7 +186,31 @@ bool applyLineSettings(PortHandle port, const LineSettings& settings)
     if (!wanted || !writeLineBits(port, *wanted))
         return false;
     LineBits got;
-    return readLineBits(port, got) && readBackAccepted(*wanted, got, isPseudoTerminal(port));
+    if (!readLineBits(port, got) || !readBackAccepted(*wanted, got, isPseudoTerminal(port)))
+        return false;
+    if (const auto reason = hardwareRefusal(port, settings)) {
+        if (hardwareReason)
+            *hardwareReason = *reason;
+        return false;
+    }
+    return true;
+}
+
+LineState lineState(PortHandle port)
+{
+    pollfd entry { port, POLLIN, 0 };
+    int count = 0;
+    const bool hungUp = isPort(port)
+        && ((poll(&entry, 1, 0) == 1 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            || (ioctl(port, FIONREAD, &count) != 0 && errno == EIO));
+    if (!hungUp)
+        return LineState::Up;
+    struct stat open { };
+    struct stat node { };
+    const auto device = PortRegistry::instance().deviceOf(port);
+    const bool sameNode = device && fstat(port, &open) == 0 && stat(device->c_str(), &node) == 0
+        && node.st_rdev == open.st_rdev;
+    return sameNode ? LineState::CarrierLost : LineState::Vanished;
 }
 
 bool readLineSettings(PortHandle port, LineSettings& out, bool* isPseudoTerminalOut)
@@ -256,6 +282,7 @@ void closePort(PortHandle port, UnreadInput unread)
     const std::string ownLink = "/proc/self/fd/" + std::to_string(port);
     if (unread == UnreadInput::DiscardIfOnlyOurs && !findOpeners(ownLink).any())
         tcflush(port, TCIFLUSH);
+    endLoopMode(port);
     if (const auto lockFile = PortRegistry::instance().lockFileOf(port))
         removeOwnLockFile(*lockFile);
     PortRegistry::instance().noteReleased(port);

@@ -25,11 +25,17 @@
 //   Opening a port purges nothing. Closing it first discards its unread input, so that a reopen
 //   starts empty, but only when no other process has the device open: their bytes are theirs.
 //   A vanished device (USB unplug, a pty whose far end closed) reads as "no bytes waiting"; no call
-//   here blocks without bound or spins.
+//   here blocks without bound or spins. lineState tells a vanished device (hung up, its node gone
+//   or another device now) from a hang-up of a node that is still there (carrier lost).
+//   A driver may take a setting that its hardware does not run: a 16550 runs the rate its divisor
+//   of the base clock gives, and ftdi_sio falls back silently for some values. Where the driver
+//   tells enough to know, such a setting is refused like one the driver changed (DriverLimits.h).
 //
 // Interface summary
 //   openPortExclusive   open a port by name ("COM1", mapped through the registry) or device path
 //   applyLineSettings   set speed, parity, data bits, stop bits; read back; true when taken
+//   readLineSettings    what the port has now, in the program's codes
+//   lineState           up, vanished, or hung up with its node still there
 //   bytesWaiting        count of received bytes not yet read (0 on any failure)
 //   readBytes           read up to n bytes that are already waiting
 //   discardInput        throw away the input queue only
@@ -70,6 +76,7 @@ enum class OpenFailure {
     Busy,
     SystemConsole,
     ControllingTerminal,
+    NoUart, // a tty node whose termios calls fail with EIO: the 8250 driver's node without a chip
     Other
 };
 
@@ -97,10 +104,17 @@ OpenResult openPortExclusive(const std::string& portName);
 OpenResult openDeviceExclusive(const std::string& devicePath);
 
 // Applies the line settings. Returns false when the current settings cannot be read, when a value
-// has no termios form (stop-bit code 1, parity code > 4, data bits outside 5-8, speed 0), or when
-// the driver refused or changed it. On failure the port may hold partly applied settings; callers
-// close it.
-bool applyLineSettings(PortHandle port, const LineSettings& settings);
+// has no termios form (stop-bit code 1, parity code > 4, data bits outside 5-8, speed 0), when
+// the driver refused or changed it, or when the hardware would run something else (then
+// hardwareReason, when given, says what). On failure the port may hold partly applied settings;
+// callers close it.
+bool applyLineSettings(PortHandle port, const LineSettings& settings, std::string* hardwareReason = nullptr);
+
+enum class LineState { Up, Vanished, CarrierLost };
+
+// Whether the port is still there. Vanished: hung up or failing with EIO, and its node is gone or
+// stands for another device now. CarrierLost: hung up while its node is still the same device.
+LineState lineState(PortHandle port);
 
 // Reads back what the port really has now, in the program's codes; false when it cannot be read.
 // isPseudoTerminal is set when the port is a pty (whose size and parity read back as forced).

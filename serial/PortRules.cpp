@@ -53,16 +53,24 @@ uint32_t lineSpeed(double baudRate)
     return static_cast<uint32_t>(std::trunc(baudRate));
 }
 
-bool openAndConfigure(platform::PortHandle& port, const LineRequest& request, const FailureReport& report)
+bool openAndConfigure(
+    platform::PortHandle& port, const LineRequest& request, const FailureReport& report, OpenOutcome* outcome)
 {
-    port = platform::openPortExclusive(request.portName).handle;
+    OpenOutcome found;
+    found.opened = platform::openPortExclusive(request.portName);
+    port = found.opened.handle;
     if (!platform::isPort(port)) {
+        if (outcome)
+            *outcome = found;
         report(kOpenError);
         return false;
     }
     const platform::LineSettings settings { lineSpeed(request.baudRate), request.parity, request.byteSize,
         request.stopBits };
-    if (platform::applyLineSettings(port, settings))
+    const bool taken = platform::applyLineSettings(port, settings, &found.hardwareReason);
+    if (outcome)
+        *outcome = found;
+    if (taken)
         return true;
     AwaitingClose opened(port);
     report(kSettingsError);

@@ -28,12 +28,19 @@ using FailureReport = std::function<void(const char* message)>;
 // The speed as the line takes it: the rate truncated toward zero to 32 bits (0 when it has none).
 uint32_t lineSpeed(double baudRate);
 
+// What an open and configure found, for callers that name the cause.
+struct OpenOutcome {
+    platform::OpenResult opened; // the open's result (its failure, the device)
+    std::string hardwareReason; // settings the driver took but its hardware would not run
+};
+
 // Opens request.portName exclusively into port, then applies the line settings. On an open failure
 // port holds no port when report runs. On refused settings report runs while port still holds the
 // new port; afterwards the port this call opened is closed, unless closeAndForget closed it during
 // the report, and port is set to no port unless a nested call replaced it meanwhile (that port is
-// left alone). Returns true when configured.
-bool openAndConfigure(platform::PortHandle& port, const LineRequest& request, const FailureReport& report);
+// left alone). Returns true when configured; outcome, when given, tells why not.
+bool openAndConfigure(platform::PortHandle& port, const LineRequest& request, const FailureReport& report,
+    OpenOutcome* outcome = nullptr);
 
 // Closes the port in port and sets port to no port; nothing without a port. Every close of a port
 // that openAndConfigure may still be reporting on goes through here, so that the report's end does

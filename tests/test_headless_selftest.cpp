@@ -2,6 +2,7 @@
 // a pty whose far end corrupts one exchange.
 #include "app/SelfTest.h"
 #include "dialogs/SettingsTables.h"
+#include "platform/PortHolders.h"
 #include "support/PtyPair.h"
 #include "test_headless_support.h"
 
@@ -141,6 +142,22 @@ TEST(SelfTestOverPty, CorruptedExchangeFailsExactlyItsRow)
         << "the failed row tells what came back: " << rows[kCorrupted];
     EXPECT_TRUE(contains(run.out, "399 of 400 rows passed")) << run.out;
     EXPECT_FALSE(contains(run.out, "RTS->CTS  FAIL")) << "a pty has no modem lines to fail";
+}
+
+TEST(SelfTestOverPty, PortThatVanishesEndsTheRunAtTheFirstRowThatFindsItGone)
+{
+    if (!haveProgram())
+        GTEST_SKIP() << "COMTEST_BINARY not set (run through ctest)";
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    headless_test::BackgroundProgram selfTest(
+        { "--port", "COM4=" + pty.slavePath(), "--selftest", "--com", "COM4" });
+    ASSERT_TRUE(PtyPair::waitUntil([&] { return platform::findHolders(pty.slavePath()).held(); }, 5s));
+    pty.closeMaster(); // the cable's far end is gone with its node
+    const ProgramRun run = selfTest.finish();
+    EXPECT_EQ(run.status, 3) << run.out;
+    EXPECT_EQ(rowLines(run.out).size(), 1u) << run.out;
+    EXPECT_TRUE(contains(run.out, "\nport vanished\n")) << run.out;
 }
 
 TEST(SelfTestWithoutPort, PortThatCannotBeOpenedExitsThree)

@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <future>
+#include <sys/ioctl.h>
 
 using namespace std::chrono_literals;
 using headless_test::contains;
@@ -46,6 +47,52 @@ TEST_F(ExchangeOverPty, ReplyThatEqualsTheExpectedOneExitsZero)
     EXPECT_TRUE(contains(run.out, "sent 5 bytes, waited 1500 ms")) << run.out;
     EXPECT_TRUE(contains(run.out, "received 5 bytes\ntext: world\nhex: 77 6F 72 6C 64\nreply matches\n"))
         << run.out;
+}
+
+// Bytes a process has read so far, by any read call (its /proc io counter).
+long bytesReadBy(pid_t pid)
+{
+    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+    std::string name;
+    long value = -1;
+    while (io >> name >> value)
+        if (name == "rchar:")
+            return value;
+    return -1;
+}
+
+// A hang-up ends the wait at once: the reply that came before it is shown, then what went wrong.
+TEST_F(ExchangeOverPty, HangUpDuringTheWaitShowsTheReplyThenNamesItAndExitsThree)
+{
+    const struct {
+        const char* name;
+        bool unplug; // the far end and the node go (a USB adapter pulled); else a hang-up in place
+        std::string cause;
+    } cases[]
+        = { { "unplugged", true, "port vanished\n" }, { "hung up", false, "carrier lost (hang-up)\n" } };
+    for (const auto& hangUp : cases) {
+        SCOPED_TRACE(hangUp.name);
+        if (!hangUp.unplug && geteuid() != 0)
+            continue; // a hang-up in place takes TIOCVHANGUP, which needs root
+        PtyPair pair;
+        headless_test::BackgroundProgram exchange(
+            { "--port", "COM1=" + pair.slavePath(), "--wait", "20000", "--send", "hi", "--expect", "hi" });
+        ASSERT_EQ(pair.read(2, 5s), "hi");
+        const long readBefore = bytesReadBy(exchange.pid());
+        ASSERT_EQ(pair.write("hi"), 2u);
+        ASSERT_TRUE(PtyPair::waitUntil([&] { return bytesReadBy(exchange.pid()) >= readBefore + 2; }, 5s))
+            << "the exchange takes the reply as it comes";
+        const auto hungUpAt = std::chrono::steady_clock::now();
+        if (hangUp.unplug)
+            pair.closeMaster();
+        else
+            ASSERT_EQ(ioctl(pair.slaveFd(), TIOCVHANGUP), 0);
+        const ProgramRun done = exchange.finish();
+        EXPECT_LT(std::chrono::steady_clock::now() - hungUpAt, 10s) << "the hang-up ended the 20 s wait";
+        EXPECT_EQ(done.status, 3) << done.out;
+        EXPECT_TRUE(contains(done.out, "received 2 bytes\ntext: hi\n")) << done.out;
+        EXPECT_TRUE(contains(done.out, "reply matches\n" + hangUp.cause)) << done.out;
+    }
 }
 
 TEST_F(ExchangeOverPty, ReplyThatDiffersExitsOne)
