@@ -205,11 +205,11 @@ LineState lineState(PortHandle port)
             || (ioctl(port, FIONREAD, &count) != 0 && errno == EIO));
     if (!hungUp)
         return LineState::Up;
-    struct stat open { };
+    struct stat held { };
     struct stat node { };
     const auto device = PortRegistry::instance().deviceOf(port);
-    const bool sameNode = device && fstat(port, &open) == 0 && stat(device->c_str(), &node) == 0
-        && node.st_rdev == open.st_rdev;
+    const bool sameNode = device && fstat(port, &held) == 0 && stat(device->c_str(), &node) == 0
+        && node.st_rdev == held.st_rdev;
     return sameNode ? LineState::CarrierLost : LineState::Vanished;
 }
 
