@@ -4,6 +4,7 @@
 #include "platform/FormScaler.h"
 #include "platform/HandlerBinder.h"
 #include "platform/MenuShortcuts.h"
+#include "platform/ToolTips.h"
 
 #include <QCloseEvent>
 
@@ -18,6 +19,7 @@ TForm1::TForm1(QWidget* owner)
     platform::scaleForm(this);
     platform::bindHandlersByName(this, this);
     platform::letMenuShortcutsWin(this);
+    platform::keepToolTipsToTheirControls(this);
     TxText.clear();
     PortName.clear();
     LastFileName.clear();

@@ -316,7 +316,10 @@ private:
 bool holdsFlock(pid_t pid)
 {
     std::ifstream locks("/proc/locks");
-    const std::string owner = " " + std::to_string(pid) + " ";
+    // Built up in steps: GCC 12 at -O3 takes " " + std::to_string(pid) for an overlapping copy.
+    std::string owner = " ";
+    owner += std::to_string(pid);
+    owner += ' ';
     for (std::string line; std::getline(locks, line);)
         if (line.find("FLOCK") != std::string::npos && line.find(owner) != std::string::npos)
             return true;

@@ -6,17 +6,22 @@
 #include "menu_shortcut_checks.h"
 #include "platform/FormScaler.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolBar>
+#include <QToolTip>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -123,7 +128,37 @@ TEST_F(MainWindow, ControlsCarryTheirTextsHintsAndFonts)
     EXPECT_EQ(Form1->RX_Edit->palette().color(QPalette::Active, QPalette::Text), QColor(Qt::red));
     EXPECT_EQ(Form1->RX_Edit->palette().color(QPalette::Inactive, QPalette::Text), QColor(Qt::red));
     for (QLineEdit* edit : { Form1->RX_Edit, Form1->TX_Edit })
-        EXPECT_TRUE(!edit->isReadOnly() && edit->maxLength() == 32767) << "editable, no limit set";
+        EXPECT_TRUE(!edit->isReadOnly() && edit->maxLength() == std::numeric_limits<int>::max())
+            << "editable, no length limit";
+}
+
+// What a hover shows: a control's own tip, and nothing over a page, group box or label, although
+// Qt would pass their requests on to the page control around them.
+TEST_F(MainWindow, ToolTipsShowOnlyOverTheControlsThatHaveOne)
+{
+    Form1->show();
+    QWidget* tabBar = Form1->PageControl1->findChild<QTabBar*>();
+    ASSERT_NE(tabBar, nullptr);
+    const struct {
+        QWidget* under;
+        QString shown;
+    } hovers[] = {
+        // The blank ones first: a tip once shown fades only after a while.
+        { Form1->TabSheet1, "" },
+        { Form1->GroupBox1, "" },
+        { Form1->Label1, "" },
+        { Form1->Label2, "" },
+        { Form1->TX_Edit, "Input Character " },
+        { tabBar, "Key Code=0x3D" },
+    };
+    for (const auto& hover : hovers) {
+        SCOPED_TRACE(hover.under->objectName().toStdString());
+        const QPoint inside(2, 2);
+        QHelpEvent event(QEvent::ToolTip, inside, hover.under->mapToGlobal(inside));
+        QApplication::sendEvent(hover.under, &event);
+        EXPECT_EQ(QToolTip::isVisible() ? QToolTip::text() : QString(), hover.shown);
+    }
+    QToolTip::hideText();
 }
 
 TEST_F(MainWindow, MenusAndToolBarNameTheirCommands)
