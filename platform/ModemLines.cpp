@@ -1,6 +1,7 @@
 #include "ModemLines.h"
 
-#include <atomic>
+#include "PortRegistry.h"
+
 #include <csignal>
 #include <sys/ioctl.h>
 
@@ -13,11 +14,6 @@ namespace {
 constexpr int kOut2 = 0x4000;
 constexpr int kLoop = 0x8000;
 
-// The port in loop mode, for the signal handler: a plain descriptor number, read lock-free.
-std::atomic<int> loopPort { -1 };
-struct sigaction previousInterrupt { };
-struct sigaction previousTerminate { };
-
 void clearLoopMode(int port)
 {
     int loop = kLoop;
@@ -27,7 +23,7 @@ void clearLoopMode(int port)
 // Only async-signal-safe calls: the ioctl, then the default action again.
 void endLoopAndDie(int signal)
 {
-    const int port = loopPort.exchange(-1);
+    const int port = PortRegistry::instance().loopMode().port.exchange(-1);
     if (port >= 0)
         clearLoopMode(port);
     std::signal(signal, SIG_DFL);
@@ -66,14 +62,15 @@ bool setOut2(PortHandle port, bool on)
 
 bool startLoopMode(PortHandle port)
 {
+    auto& loop = PortRegistry::instance().loopMode();
     int expected = -1;
-    if (!isPort(port) || !loopPort.compare_exchange_strong(expected, port))
+    if (!isPort(port) || !loop.port.compare_exchange_strong(expected, port))
         return false;
     struct sigaction onSignal { };
     onSignal.sa_handler = endLoopAndDie;
     sigemptyset(&onSignal.sa_mask);
-    sigaction(SIGINT, &onSignal, &previousInterrupt);
-    sigaction(SIGTERM, &onSignal, &previousTerminate);
+    sigaction(SIGINT, &onSignal, &loop.previousInterrupt);
+    sigaction(SIGTERM, &onSignal, &loop.previousTerminate);
     int lines = 0;
     // Drivers without loop mode ignore the bit (ftdi_sio) or refuse the call (a pty).
     if (setLine(port, kLoop, true) && ioctl(port, TIOCMGET, &lines) == 0 && (lines & kLoop))
@@ -84,12 +81,13 @@ bool startLoopMode(PortHandle port)
 
 void endLoopMode(PortHandle port)
 {
+    auto& loop = PortRegistry::instance().loopMode();
     int expected = port;
-    if (!isPort(port) || !loopPort.compare_exchange_strong(expected, -1))
+    if (!isPort(port) || !loop.port.compare_exchange_strong(expected, -1))
         return;
     clearLoopMode(port);
-    sigaction(SIGINT, &previousInterrupt, nullptr);
-    sigaction(SIGTERM, &previousTerminate, nullptr);
+    sigaction(SIGINT, &loop.previousInterrupt, nullptr);
+    sigaction(SIGTERM, &loop.previousTerminate, nullptr);
 }
 
 } // namespace platform

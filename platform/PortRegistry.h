@@ -1,8 +1,11 @@
 // The one process-wide registry of what the design's globals do not hold: which device each COMn
-// name stands for, the built-in loop-back device, and the ports (with their lock files) that this
-// process holds, so that an exit can release what a test left open.
+// name stands for, the built-in loop-back device, the ports (with their lock files) that this
+// process holds, so that an exit can release what a test left open, and the port in a UART's loop
+// mode, so that a signal can end that mode.
 #pragma once
 
+#include <atomic>
+#include <csignal>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -34,6 +37,15 @@ public:
     std::optional<std::string> deviceOf(int handle) const;
     std::map<int, std::string> heldLockFiles() const;
 
+    // The port in loop mode (-1: none), lock-free for a signal handler, and the signal actions that
+    // were in place before loop mode began.
+    struct LoopMode {
+        std::atomic<int> port { -1 };
+        struct sigaction previousInterrupt { };
+        struct sigaction previousTerminate { };
+    };
+    LoopMode& loopMode() { return loopMode_; }
+
     // Forgets every mapping and held port (for tests).
     void reset();
 
@@ -42,6 +54,7 @@ private:
     mutable std::mutex mutex_;
     std::map<unsigned, std::string> mappings_;
     std::map<int, std::pair<std::string, std::string>> held_;
+    LoopMode loopMode_;
 };
 
 } // namespace platform
