@@ -328,11 +328,8 @@ TEST(RealDrivers, AGettysTerminalIsBusy)
 TEST(RealDrivers, ANodeWithoutAUartIsNamed)
 {
     const std::string port = "COM4=/dev/ttyS3", noUart = "no UART behind /dev/ttyS3";
-    const struct { // the line with LINE holds PART; without LINE, PART is all there is
-        std::vector<std::string> args;
-        int status;
-        std::string line, part;
-    } rows[] = {
+    // The line with LINE holds PART; without LINE, PART is all there is.
+    const struct { std::vector<std::string> args; int status; std::string line, part; } rows[] = {
         { { "--port", port, "--check", "COM4" }, 1, "COM4", "COM4 (/dev/ttyS3): " + noUart },
         { { "--port", port, "--send", "x", "--com", "COM4" }, 3, "", noUart },
         { { "--port", port, "--selftest", "--com", "COM4" }, 3, "", noUart },
@@ -353,14 +350,8 @@ TEST(RealDrivers, ANodeWithoutAUartIsNamed)
 TEST(RealDrivers, WhatTheHardwareDoesNotDoIsRefused)
 {
     const std::string file = "/tmp/comtest-refused.cfg", uart = "the UART runs 12800 baud for 12345 (3.7 % off)\n";
-    const struct {
-        std::string device;
-        double baud;
-        uint8_t dataBits;
-        std::vector<std::string> command;
-        int status;
-        std::string part;
-    } rows[] = {
+    const struct { std::string device; double baud; uint8_t dataBits; std::vector<std::string> command; int status;
+        std::string part; } rows[] = {
         { "/dev/ttyS1", 12345, 8, { "--check", "COM2" }, 1, "\nsettings refused: " + uart },
         { "/dev/ttyS1", 12345, 8, { "--send", "x", "--com", "COM2" }, 3, ": " + uart },
         { "/dev/ttyUSB0", 19200, 5, { "--check", "COM2" }, 1, "\nsettings refused: " + kFtdiCs5 + "\n" },
