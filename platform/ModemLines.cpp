@@ -14,7 +14,7 @@ namespace {
 constexpr int kOut2 = 0x4000;
 constexpr int kLoop = 0x8000;
 
-void clearLoopMode(int port)
+void clearLoopBit(int port)
 {
     int loop = kLoop;
     ioctl(port, TIOCMBIC, &loop);
@@ -25,7 +25,7 @@ void endLoopAndDie(int signal)
 {
     const int port = PortRegistry::instance().loopMode().port.exchange(-1);
     if (port >= 0)
-        clearLoopMode(port);
+        clearLoopBit(port);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
@@ -85,9 +85,21 @@ void endLoopMode(PortHandle port)
     int expected = port;
     if (!isPort(port) || !loop.port.compare_exchange_strong(expected, -1))
         return;
-    clearLoopMode(port);
+    clearLoopBit(port);
     sigaction(SIGINT, &loop.previousInterrupt, nullptr);
     sigaction(SIGTERM, &loop.previousTerminate, nullptr);
+}
+
+bool inLoopMode(PortHandle port)
+{
+    int lines = 0;
+    return isPort(port) && ioctl(port, TIOCMGET, &lines) == 0 && (lines & kLoop) != 0;
+}
+
+void clearLoopMode(PortHandle port)
+{
+    if (isPort(port))
+        clearLoopBit(port);
 }
 
 } // namespace platform

@@ -16,6 +16,8 @@
 //   setOut2                   raise or drop OUT2 (a UART's auxiliary output)
 //   startLoopMode             turn loop mode on, if the driver offers it
 //   endLoopMode               turn it off again
+//   inLoopMode                whether the port is in loop mode now (ours or left by another run)
+//   clearLoopMode             turn it off, whoever turned it on
 #pragma once
 
 #include "SerialPort.h"
@@ -41,5 +43,8 @@ bool setOut2(PortHandle port, bool on);
 bool startLoopMode(PortHandle port);
 // Ends loop mode if this port has it on; nothing otherwise.
 void endLoopMode(PortHandle port);
+
+bool inLoopMode(PortHandle port);
+void clearLoopMode(PortHandle port);
 
 } // namespace platform

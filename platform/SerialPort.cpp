@@ -30,6 +30,10 @@ using Clock = std::chrono::steady_clock;
 constexpr unsigned kFirstPtySlaveMajor = 136;
 constexpr unsigned kLastPtySlaveMajor = 143;
 
+// How long a hung-up node may take to be removed when its device went away, and how often to look.
+constexpr auto kNodeRemovalTime = std::chrono::milliseconds(1000);
+constexpr int kNodeRemovalPollMs = 10;
+
 // When the speed cannot be read (the device is likely gone), a slow line bounds the write.
 constexpr uint64_t kFallbackBaud = 9600;
 constexpr int kFallbackBitsPerCharacter = 11;
@@ -172,6 +176,10 @@ OpenResult openDeviceExclusive(const std::string& devicePath)
     }
     result.handle = fd;
     PortRegistry::instance().noteHeld(fd, devicePath, *lockFile);
+    // A run killed in the UART's loop mode leaves it on, and every exchange would then answer
+    // itself. With nobody else on the port it can only be such a leftover.
+    if (inLoopMode(fd) && !findOpeners("/proc/self/fd/" + std::to_string(fd)).any())
+        clearLoopMode(fd);
     return result;
 }
 
@@ -196,6 +204,20 @@ bool applyLineSettings(PortHandle port, const LineSettings& settings, std::strin
     return true;
 }
 
+namespace {
+
+// Whether the port's node still stands for the device we hold.
+bool nodeStillThere(PortHandle port)
+{
+    struct stat held { };
+    struct stat node { };
+    const auto device = PortRegistry::instance().deviceOf(port);
+    return device && fstat(port, &held) == 0 && stat(device->c_str(), &node) == 0
+        && node.st_rdev == held.st_rdev;
+}
+
+} // namespace
+
 LineState lineState(PortHandle port)
 {
     pollfd entry { port, POLLIN, 0 };
@@ -205,12 +227,14 @@ LineState lineState(PortHandle port)
             || (ioctl(port, FIONREAD, &count) != 0 && errno == EIO));
     if (!hungUp)
         return LineState::Up;
-    struct stat held { };
-    struct stat node { };
-    const auto device = PortRegistry::instance().deviceOf(port);
-    const bool sameNode = device && fstat(port, &held) == 0 && stat(device->c_str(), &node) == 0
-        && node.st_rdev == held.st_rdev;
-    return sameNode ? LineState::CarrierLost : LineState::Vanished;
+    // An unplugged USB adapter is hung up a moment before its node goes: give the node that moment.
+    const auto deadline = Clock::now() + kNodeRemovalTime;
+    while (nodeStillThere(port)) {
+        if (Clock::now() >= deadline)
+            return LineState::CarrierLost;
+        poll(nullptr, 0, kNodeRemovalPollMs);
+    }
+    return LineState::Vanished;
 }
 
 bool readLineSettings(PortHandle port, LineSettings& out, bool* isPseudoTerminalOut)
