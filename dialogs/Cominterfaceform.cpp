@@ -12,6 +12,13 @@ TForm23* Form23 = nullptr;
 
 namespace {
 
+// What a new dialog commits, and what its boxes show until they are first refreshed.
+constexpr const char* kDefaultPort = "COM1";
+constexpr double kDefaultBaud = 19200.0;
+constexpr uint8_t kDefaultParity = 0;
+constexpr uint8_t kDefaultByteSize = 8;
+constexpr uint8_t kDefaultStopBits = 0;
+
 std::string textOf(const QComboBox* combo)
 {
     return combo->currentText().toStdString();
@@ -36,35 +43,56 @@ void takeIfListed(Value& field, const QComboBox* combo, Lookup lookup)
 
 TForm23::TForm23(QWidget* owner)
     : QDialog(owner)
+    , Ui::SettingsLayout() // null control pointers until the controls are built
 {
-    setupUi(this);
     setWindowFlag(Qt::WindowMinMaxButtonsHint);
-    platform::scaleForm(this);
-    platform::bindHandlersByName(this, this);
-    platform::withoutDefaultOrCancelButton(this);
-    CurPortName.clear();
-    NewPortName.clear();
-    ResetToDefaults();
+    SetDefaultSettings();
 }
 
 TForm23::~TForm23() = default;
 
+void TForm23::buildControls()
+{
+    if (controlsBuilt_)
+        return;
+    controlsBuilt_ = true;
+    setupUi(this);
+    platform::scaleForm(this);
+    platform::bindHandlersByName(this, this);
+    platform::withoutDefaultOrCancelButton(this);
+    showSettings(kDefaultPort, kDefaultBaud, kDefaultParity, kDefaultByteSize, kDefaultStopBits);
+}
+
+void TForm23::setVisible(bool visible)
+{
+    if (visible)
+        buildControls();
+    QDialog::setVisible(visible);
+}
+
 void TForm23::RefreshControls()
 {
-    setText(COMPort_ComboBox, settings_tables::portText(CurPortName));
-    setText(BaudRate_ComboBox, settings_tables::baudText(CurBaudRate));
-    setText(ParityCheck_ComboBox, settings_tables::parityText(CurParity));
-    setText(DataBit_ComboBox, settings_tables::dataBitsText(CurByteSize));
-    setText(StopBit_ComboBox, settings_tables::stopBitsText(CurStopBits));
+    buildControls();
+    showSettings(CurPortName, CurBaudRate, CurParity, CurByteSize, CurStopBits);
+}
+
+void TForm23::showSettings(
+    const std::string& port, double baud, uint8_t parity, uint8_t byteSize, uint8_t stopBits)
+{
+    setText(COMPort_ComboBox, settings_tables::portText(port));
+    setText(BaudRate_ComboBox, settings_tables::baudText(baud));
+    setText(ParityCheck_ComboBox, settings_tables::parityText(parity));
+    setText(DataBit_ComboBox, settings_tables::dataBitsText(byteSize));
+    setText(StopBit_ComboBox, settings_tables::stopBitsText(stopBits));
 }
 
 void TForm23::SetDefaultSettings()
 {
-    CurPortName = "COM1";
-    CurBaudRate = 19200.0;
-    CurParity = 0;
-    CurByteSize = 8;
-    CurStopBits = 0;
+    CurPortName = kDefaultPort;
+    CurBaudRate = kDefaultBaud;
+    CurParity = kDefaultParity;
+    CurByteSize = kDefaultByteSize;
+    CurStopBits = kDefaultStopBits;
     NewPortName = CurPortName;
     NewBaudRate = CurBaudRate;
     NewParity = CurParity;

@@ -1,5 +1,5 @@
 // The serial port settings dialog: the committed (Cur*) and pending (New*) line settings, and
-// the five combo boxes that edit the pending ones.
+// the five combo boxes that edit the pending ones. The controls are built when first needed.
 #pragma once
 
 #include "ui_Cominterfaceform.h"
@@ -14,6 +14,10 @@ public:
     explicit TForm23(QWidget* owner = nullptr);
     ~TForm23() override;
 
+    // Builds the controls, showing the defaults, unless they are built already.
+    void buildControls();
+    // Builds the controls before the first showing.
+    void setVisible(bool visible) override;
     // Sets the combo box texts from the committed settings; runs no change handler.
     void RefreshControls();
     // Commits the defaults and copies them into the pending set and the main window.
@@ -43,6 +47,9 @@ public slots:
 
 private:
     void copyCommittedToMainWindow();
+    void showSettings(
+        const std::string& port, double baud, uint8_t parity, uint8_t byteSize, uint8_t stopBits);
+    bool controlsBuilt_ = false;
 };
 
 extern TForm23* Form23;

@@ -67,6 +67,21 @@ TEST_F(MainWindow, StartsEmptyWithTimersOffNoPortAndTheDefaultLineSettings)
     EXPECT_TRUE(Form1->TabSheet1->isVisible()) << "the TX/RX page shows";
 }
 
+// Second: the dialogs keep their controls unbuilt until a command needs them.
+TEST_F(MainWindow, DialogsBuildTheirControlsWhenFirstRefreshedOrShown)
+{
+    EXPECT_TRUE(Form19->findChildren<QWidget*>().isEmpty() && Form23->findChildren<QWidget*>().isEmpty());
+    Form23->RefreshControls();
+    EXPECT_EQ(Form23->StopBit_ComboBox->currentText(), "1");
+    bool memoShown = false;
+    QTimer::singleShot(0, [&] {
+        memoShown = Form19->Memo1 && Form19->Memo1->isVisible();
+        Form19->reject();
+    });
+    Form19->exec();
+    EXPECT_TRUE(memoShown);
+}
+
 TEST_F(MainWindow, LayoutIsScaledFromOneHundredTwentyDpiToTheScreen)
 {
     EXPECT_DOUBLE_EQ(platform::densityFactor(Form1), f);
