@@ -22,8 +22,10 @@
 //   parity-check flag as the port reported them, makes the line raw, writes the result and reads it
 //   back. Whatever the driver did not take as asked is a refusal. A pseudo-terminal always reports
 //   8 data bits and parity generation off; that is what a pty does, and is not counted against it.
-//   Opening a port purges nothing. Closing it first discards its unread input, so that a reopen
-//   starts empty, but only when no other process has the device open: their bytes are theirs.
+//   Opening a port purges nothing; it only ends a UART loop mode that a killed run left on a port
+//   that nobody else has open (ModemLines.h). Closing it first discards its unread input, so that
+//   a reopen starts empty, but only when no other process has the device open: their bytes are
+//   theirs.
 //   A vanished device (USB unplug, a pty whose far end closed) reads as "no bytes waiting"; no call
 //   here blocks without bound or spins. lineState tells a vanished device (hung up, its node gone
 //   or another device now) from a hang-up of a node that is still there (carrier lost).
@@ -32,7 +34,9 @@
 //   tells enough to know, such a setting is refused like one the driver changed (DriverLimits.h).
 //
 // Interface summary
-//   openPortExclusive   open a port by name ("COM1", mapped through the registry) or device path
+//   isPort              whether a handle holds a port
+//   openPortExclusive   open a port by name ("COM1", mapped through the registry)
+//   openDeviceExclusive open a device path exclusively
 //   applyLineSettings   set speed, parity, data bits, stop bits; read back; true when taken
 //   readLineSettings    what the port has now, in the program's codes
 //   lineState           up, vanished, or hung up with its node still there
