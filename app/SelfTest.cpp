@@ -202,8 +202,8 @@ int selfTest(const serial::LineRequest& request, bool internal, std::ostream& ou
         out << rowText(settings, result) << "\n" << std::flush;
         // A failed row may be the first sign that the port is gone: the rows after it would only
         // blame the driver.
-        if (const auto state = platform::lineState(port);
-            !result.passed && state != platform::LineState::Up) {
+        if (const auto state = result.passed ? platform::LineState::Up : platform::lineState(port);
+            state != platform::LineState::Up) {
             platform::closePort(port);
             out << lineStateText(state) << "\n";
             return kPortFailed;

@@ -20,6 +20,7 @@ constexpr unsigned kLargestUartDivisor = 0xFFFF;
 constexpr double kFtdiClock = 48000000.0; // FT232-class chips divide this by 16 and a divisor
 constexpr unsigned kFtdiIntegerBits = 0x3FFF;
 constexpr char kFtdiDriver[] = "ftdi_sio";
+constexpr uint32_t kFtdiCommonDivisorBelow = 1200;
 
 bool isUart8250(PortHandle port)
 {
@@ -33,6 +34,9 @@ std::optional<double> uartRate(PortHandle port, uint32_t baud)
 {
     serial_struct info {};
     if (!isUart8250(port) || ioctl(port, TIOCGSERIAL, &info) != 0 || info.baud_base <= 0)
+        return std::nullopt;
+    // Other chips on this driver divide in fractions or multiply past the base: nothing is known.
+    if (info.type < PORT_8250 || info.type > PORT_16550A || (info.flags & ASYNC_MAGIC_MULTIPLIER))
         return std::nullopt;
     const double base = info.baud_base;
     const double divisor = std::round(base / baud);
@@ -81,6 +85,10 @@ std::optional<std::string> hardwareRefusal(PortHandle port, const LineSettings& 
         return std::nullopt;
     if (settings.byteSize == 5)
         return std::string("ftdi_sio sends 8 data bits when 5 are asked");
+    // Below this every chip of the family divides 3 MHz the same way; above it the high-speed ones
+    // run from another clock.
+    if (settings.baudRate >= kFtdiCommonDivisorBelow)
+        return std::nullopt;
     return rateRefusal("ftdi_sio", ftdiRate(settings.baudRate), settings.baudRate);
 }
 

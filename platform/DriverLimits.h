@@ -3,8 +3,8 @@
 // Principles of operation
 //   termios shows what the driver keeps, not what the chip does. Two drivers are known well enough
 //   to tell the difference:
-//   - the 8250 driver (16550-class UARTs, tty major 4) reports its base clock (TIOCGSERIAL
-//     baud_base) and runs the rate that the nearest whole divisor of it gives: 12345 baud runs at
+//   - the 8250 driver (tty major 4) reports its base clock (TIOCGSERIAL baud_base); an 8250 to
+//     16550A UART runs the rate that the nearest whole divisor of it gives: 12345 baud runs at
 //     12800;
 //   - ftdi_sio keeps 5 data bits in termios while the chip sends 8, and its 14-bit divisor wraps
 //     below 183 baud (110 runs at about 275).

@@ -3,6 +3,7 @@
 #include "PortRegistry.h"
 
 #include <csignal>
+#include <iterator>
 #include <sys/ioctl.h>
 
 namespace platform {
@@ -20,14 +21,38 @@ void clearLoopBit(int port)
     ioctl(port, TIOCMBIC, &loop);
 }
 
-// Only async-signal-safe calls: the ioctl, then the default action again.
+// Only async-signal-safe calls: the ioctl, then the signal's own action again.
 void endLoopAndDie(int signal)
 {
-    const int port = PortRegistry::instance().loopMode().port.exchange(-1);
+    auto& loop = PortRegistry::instance().loopMode();
+    const int port = loop.port.exchange(-1);
     if (port >= 0)
         clearLoopBit(port);
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
+    for (size_t i = 0; i < std::size(loop.kSignals); ++i)
+        if (loop.kSignals[i] == signal)
+            sigaction(signal, &loop.previous[i], nullptr);
+    raise(signal);
+}
+
+// The signals that end the process end loop mode first; an ignored one stays ignored. A broken
+// pipe (a reader that stopped early) is ignored meanwhile, so that the write fails and the run ends
+// its own way.
+void guardLoopMode(PortRegistry::LoopMode& loop)
+{
+    for (size_t i = 0; i < std::size(loop.kSignals); ++i) {
+        struct sigaction action { };
+        action.sa_handler = loop.kSignals[i] == SIGPIPE ? SIG_IGN : endLoopAndDie;
+        sigemptyset(&action.sa_mask);
+        sigaction(loop.kSignals[i], &action, &loop.previous[i]);
+        if (loop.previous[i].sa_handler == SIG_IGN)
+            sigaction(loop.kSignals[i], &loop.previous[i], nullptr);
+    }
+}
+
+void unguardLoopMode(PortRegistry::LoopMode& loop)
+{
+    for (size_t i = 0; i < std::size(loop.kSignals); ++i)
+        sigaction(loop.kSignals[i], &loop.previous[i], nullptr);
 }
 
 bool setLine(PortHandle port, int line, bool on)
@@ -66,11 +91,7 @@ bool startLoopMode(PortHandle port)
     int expected = -1;
     if (!isPort(port) || !loop.port.compare_exchange_strong(expected, port))
         return false;
-    struct sigaction onSignal { };
-    onSignal.sa_handler = endLoopAndDie;
-    sigemptyset(&onSignal.sa_mask);
-    sigaction(SIGINT, &onSignal, &loop.previousInterrupt);
-    sigaction(SIGTERM, &onSignal, &loop.previousTerminate);
+    guardLoopMode(loop);
     int lines = 0;
     // Drivers without loop mode ignore the bit (ftdi_sio) or refuse the call (a pty).
     if (setLine(port, kLoop, true) && ioctl(port, TIOCMGET, &lines) == 0 && (lines & kLoop))
@@ -82,12 +103,12 @@ bool startLoopMode(PortHandle port)
 void endLoopMode(PortHandle port)
 {
     auto& loop = PortRegistry::instance().loopMode();
-    int expected = port;
-    if (!isPort(port) || !loop.port.compare_exchange_strong(expected, -1))
+    if (!isPort(port) || loop.port.load() != port)
         return;
-    clearLoopBit(port);
-    sigaction(SIGINT, &loop.previousInterrupt, nullptr);
-    sigaction(SIGTERM, &loop.previousTerminate, nullptr);
+    clearLoopBit(port); // first: a signal between the two finds the port still named, and clears it too
+    int expected = port;
+    if (loop.port.compare_exchange_strong(expected, -1))
+        unguardLoopMode(loop);
 }
 
 bool inLoopMode(PortHandle port)

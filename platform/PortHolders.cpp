@@ -9,7 +9,9 @@
 #include <dirent.h>
 #include <fstream>
 #include <grp.h>
+#include <iterator>
 #include <sstream>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -47,7 +49,8 @@ std::vector<int> allProcesses()
 
 enum class FdTable { HasDevice, LacksDevice, Unreadable };
 
-// stat() through /proc/PID/fd/N follows the link to the open file without opening it.
+// stat() through /proc/PID/fd/N follows the link to the open file without opening it; only links
+// into /dev are followed, since a stat of a file on a dead network mount may block for ever.
 FdTable scanFdTable(int pid, dev_t device)
 {
     const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
@@ -60,6 +63,9 @@ FdTable scanFdTable(int pid, dev_t device)
             continue;
         struct stat target { };
         const std::string link = folder + "/" + entry->d_name;
+        char path[16] = {};
+        if (readlink(link.c_str(), path, sizeof path - 1) < 5 || std::string_view(path, 5) != "/dev/")
+            continue;
         if (stat(link.c_str(), &target) == 0 && S_ISCHR(target.st_mode) && target.st_rdev == device) {
             found = FdTable::HasDevice;
             break;
@@ -69,13 +75,17 @@ FdTable scanFdTable(int pid, dev_t device)
     return found;
 }
 
-// The arguments of a process, as /proc shows them to every user.
+// The arguments of a process, as /proc shows them to every user: the device by path, or by its
+// bare name as getty and gpsd take it.
 bool commandLineNames(int pid, const std::string& devicePath, const std::string& resolved)
 {
+    std::string bareName = resolved.substr(resolved.rfind('/') + 1);
+    if (bareName.rfind("tty", 0) != 0) // a pty's bare name is a number, as any argument may be
+        bareName.clear();
     std::ifstream file("/proc/" + std::to_string(pid) + "/cmdline");
     std::string argument;
     while (std::getline(file, argument, '\0'))
-        if (argument == devicePath || argument == resolved)
+        if (argument == devicePath || argument == resolved || (!bareName.empty() && argument == bareName))
             return true;
     return false;
 }
@@ -134,8 +144,7 @@ std::optional<int> controllingSessionOf(dev_t device)
         return static_cast<int>(getsid(0));
     for (const int pid : allProcesses()) {
         std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-        std::string stat;
-        std::getline(file, stat);
+        const std::string stat { std::istreambuf_iterator<char>(file), {} }; // a name may hold a newline
         const auto nameEnd = stat.rfind(')');
         if (nameEnd == std::string::npos)
             continue;
@@ -212,9 +221,7 @@ PortHolders findHolders(const std::string& devicePath)
     findLock(node, holders);
     if (!S_ISCHR(node.st_mode))
         return holders;
-    const Openers openers = findOpeners(devicePath);
-    holders.openBy = openers.pids;
-    holders.unseenOpener = openers.unseen;
+    holders.openBy = findOpeners(devicePath).pids;
     holders.terminal = terminalUse(devicePath);
     return holders;
 }

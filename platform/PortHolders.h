@@ -51,7 +51,6 @@ struct PortHolders {
     bool locked = false; // a lock of another process on the node
     std::optional<int> lockHolder; // the PID of that lock, when the kernel tells it
     std::vector<int> openBy; // PIDs with the device open, ascending
-    bool unseenOpener = false; // see Openers::unseen
     TerminalUse terminal;
 
     bool held() const { return lockFileHolder.has_value() || locked; }

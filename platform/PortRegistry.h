@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -40,9 +41,9 @@ public:
     // The port in loop mode (-1: none), lock-free for a signal handler, and the signal actions that
     // were in place before loop mode began.
     struct LoopMode {
+        static constexpr int kSignals[] = { SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE };
         std::atomic<int> port { -1 };
-        struct sigaction previousInterrupt { };
-        struct sigaction previousTerminate { };
+        struct sigaction previous[std::size(kSignals)] {};
     };
     LoopMode& loopMode() { return loopMode_; }
 

@@ -304,7 +304,7 @@ void closePort(PortHandle port, UnreadInput unread)
         return;
     // Unread input survives a close on a pty; a reopen must start empty, unless others share it.
     const std::string ownLink = "/proc/self/fd/" + std::to_string(port);
-    if (unread == UnreadInput::DiscardIfOnlyOurs && !findOpeners(ownLink).any())
+    if (unread == UnreadInput::DiscardIfOnlyOurs && bytesWaiting(port) > 0 && !findOpeners(ownLink).any())
         tcflush(port, TCIFLUSH);
     endLoopMode(port);
     if (const auto lockFile = PortRegistry::instance().lockFileOf(port))

@@ -56,21 +56,17 @@ uint32_t lineSpeed(double baudRate)
 bool openAndConfigure(
     platform::PortHandle& port, const LineRequest& request, const FailureReport& report, OpenOutcome* outcome)
 {
-    OpenOutcome found;
+    OpenOutcome ignored;
+    OpenOutcome& found = outcome ? *outcome : ignored;
     found.opened = platform::openPortExclusive(request.portName);
     port = found.opened.handle;
     if (!platform::isPort(port)) {
-        if (outcome)
-            *outcome = found;
         report(kOpenError);
         return false;
     }
     const platform::LineSettings settings { lineSpeed(request.baudRate), request.parity, request.byteSize,
         request.stopBits };
-    const bool taken = platform::applyLineSettings(port, settings, &found.hardwareReason);
-    if (outcome)
-        *outcome = found;
-    if (taken)
+    if (platform::applyLineSettings(port, settings, &found.hardwareReason))
         return true;
     AwaitingClose opened(port);
     report(kSettingsError);
