@@ -9,10 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <fstream>
+#include <optional>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 using namespace std::chrono_literals;
 using headless_test::contains;
@@ -140,30 +144,68 @@ TEST_F(PortCheck, MissingDeviceAndNonTtyFileAreNamedAsSuch)
     EXPECT_TRUE(contains(file.out, "COM5 (/etc/hostname): not a tty")) << file.out;
 }
 
+// The check as the user nobody; nothing when the system cannot run it so.
+std::optional<ProgramRun> checkAsNobody(const std::string& device)
+{
+    const std::string command = "setpriv --reuid=65534 --regid=65534 --clear-groups "
+        + std::string(std::getenv("COMTEST_BINARY")) + " --port COM1=" + device + " --check COM1 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return std::nullopt;
+    ProgramRun run;
+    char chunk[512];
+    while (size_t got = fread(chunk, 1, sizeof chunk, pipe))
+        run.out.append(chunk, got);
+    const int status = pclose(pipe);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) == 127)
+        return std::nullopt;
+    run.status = WEXITSTATUS(status);
+    return run;
+}
+
 TEST_F(PortCheck, PermissionDeniedNamesTheGroupThatMayOpenIt)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to run the check as another user";
     ASSERT_EQ(chmod(pty.slavePath().c_str(), 0660), 0);
-    const std::string command = "setpriv --reuid=65534 --regid=65534 --clear-groups "
-        + std::string(std::getenv("COMTEST_BINARY")) + " --port COM1=" + pty.slavePath()
-        + " --check COM1 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string out;
-    char chunk[512];
-    while (size_t got = fread(chunk, 1, sizeof chunk, pipe))
-        out.append(chunk, got);
-    const int status = pclose(pipe);
-    ASSERT_TRUE(WIFEXITED(status)) << out;
-    if (WEXITSTATUS(status) == 127)
-        GTEST_SKIP() << "setpriv cannot run the program: " << out;
-    EXPECT_EQ(WEXITSTATUS(status), 1) << out;
-    struct stat node { };
-    ASSERT_EQ(stat(pty.slavePath().c_str(), &node), 0);
+    const auto run = checkAsNobody(pty.slavePath());
+    if (!run)
+        GTEST_SKIP() << "setpriv cannot run the program";
+    EXPECT_EQ(run->status, 1) << run->out;
     const auto group = platform::groupAllowedToOpen(pty.slavePath());
     ASSERT_TRUE(group.has_value());
-    EXPECT_TRUE(contains(out, "permission denied: members of the group " + *group + " may open it")) << out;
+    EXPECT_TRUE(contains(run->out, "permission denied: members of the group " + *group + " may open it"))
+        << run->out;
+}
+
+// A process whose descriptors the user may not read is still told of where its command line names
+// the device, without a PID that the user could not look into anyway.
+TEST_F(PortCheck, OpenerThatTheUserCannotSeeIsReportedAsSuch)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the check as another user";
+    ASSERT_EQ(chmod(pty.slavePath().c_str(), 0666), 0);
+    // A shell of root's that holds the device and names it in its arguments, as a terminal would.
+    const pid_t opener = fork();
+    if (opener == 0) {
+        setpgid(0, 0);
+        execl("/bin/sh", "sh", "-c", "exec 3<>\"$0\"; sleep 60", pty.slavePath().c_str(), nullptr);
+        _exit(127);
+    }
+    ASSERT_GT(opener, 0);
+    const bool opened = PtyPair::waitUntil([&] {
+        const auto pids = platform::findOpeners(pty.slavePath()).pids;
+        return std::find(pids.begin(), pids.end(), opener) != pids.end();
+    });
+    const auto run = opened ? checkAsNobody(pty.slavePath()) : std::nullopt;
+    kill(-opener, SIGKILL);
+    waitpid(opener, nullptr, 0);
+    ASSERT_TRUE(opened);
+    if (!run)
+        GTEST_SKIP() << "setpriv cannot run the program";
+    EXPECT_EQ(run->status, 0) << run->out;
+    EXPECT_EQ(run->out,
+        "COM1 (" + pty.slavePath() + "): free (also open by a process that cannot be seen from here)\n");
 }
 
 TEST_F(PortCheck, SettingsFromAFileAreAppliedAndReadBackWithThePtysForcedBits)
