@@ -14,4 +14,9 @@ int aboveStandardStreams(int fd)
     return moved;
 }
 
+std::string descriptorPath(int fd)
+{
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
 } // namespace platform

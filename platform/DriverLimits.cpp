@@ -1,5 +1,6 @@
 #include "DriverLimits.h"
 
+#include "Descriptors.h"
 #include "DeviceInventory.h"
 
 #include <cmath>
@@ -81,7 +82,7 @@ std::optional<std::string> hardwareRefusal(PortHandle port, const LineSettings& 
         return std::nullopt;
     if (const auto real = uartRate(port, settings.baudRate))
         return rateRefusal("the UART", *real, settings.baudRate);
-    if (describeDevice("/proc/self/fd/" + std::to_string(port)).driver != kFtdiDriver)
+    if (describeDevice(descriptorPath(port)).driver != kFtdiDriver)
         return std::nullopt;
     if (settings.byteSize == 5)
         return std::string("ftdi_sio sends 8 data bits when 5 are asked");

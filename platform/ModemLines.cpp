@@ -92,9 +92,8 @@ bool startLoopMode(PortHandle port)
     if (!isPort(port) || !loop.port.compare_exchange_strong(expected, port))
         return false;
     guardLoopMode(loop);
-    int lines = 0;
     // Drivers without loop mode ignore the bit (ftdi_sio) or refuse the call (a pty).
-    if (setLine(port, kLoop, true) && ioctl(port, TIOCMGET, &lines) == 0 && (lines & kLoop))
+    if (setLine(port, kLoop, true) && inLoopMode(port))
         return true;
     endLoopMode(port);
     return false;

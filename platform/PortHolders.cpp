@@ -47,6 +47,10 @@ std::vector<int> allProcesses()
     return pids;
 }
 
+// /dev/tty (the caller's own terminal) and /dev/console.
+const dev_t kOwnTerminalDevice = makedev(5, 0);
+const dev_t kConsoleDevice = makedev(5, 1);
+
 enum class FdTable { HasDevice, LacksDevice, Unreadable };
 
 // stat() through /proc/PID/fd/N follows the link to the open file without opening it; only links
@@ -117,8 +121,7 @@ std::optional<dev_t> sysfsDevice(const std::string& file)
 
 bool isSystemConsole(dev_t device, const InventoryRoots& roots)
 {
-    constexpr unsigned kTtyAuxMajor = 5, kConsoleMinor = 1;
-    if (device == makedev(kTtyAuxMajor, kConsoleMinor))
+    if (device == kConsoleDevice)
         return true;
     const std::string ttyClass = roots.sys + "/class/tty/";
     std::ifstream active(ttyClass + "console/active");
@@ -139,8 +142,7 @@ bool isSystemConsole(dev_t device, const InventoryRoots& roots)
 // the command name in parentheses; field 6 is the session.
 std::optional<int> controllingSessionOf(dev_t device)
 {
-    constexpr unsigned kTtyAuxMajor = 5, kOwnTerminalMinor = 0;
-    if (device == makedev(kTtyAuxMajor, kOwnTerminalMinor))
+    if (device == kOwnTerminalDevice)
         return static_cast<int>(getsid(0));
     for (const int pid : allProcesses()) {
         std::ifstream file("/proc/" + std::to_string(pid) + "/stat");

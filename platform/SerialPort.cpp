@@ -178,7 +178,7 @@ OpenResult openDeviceExclusive(const std::string& devicePath)
     PortRegistry::instance().noteHeld(fd, devicePath, *lockFile);
     // A run killed in the UART's loop mode leaves it on, and every exchange would then answer
     // itself. With nobody else on the port it can only be such a leftover.
-    if (inLoopMode(fd) && !findOpeners("/proc/self/fd/" + std::to_string(fd)).any())
+    if (inLoopMode(fd) && !findOpeners(descriptorPath(fd)).any())
         clearLoopMode(fd);
     return result;
 }
@@ -303,8 +303,8 @@ void closePort(PortHandle port, UnreadInput unread)
     if (!isPort(port))
         return;
     // Unread input survives a close on a pty; a reopen must start empty, unless others share it.
-    const std::string ownLink = "/proc/self/fd/" + std::to_string(port);
-    if (unread == UnreadInput::DiscardIfOnlyOurs && bytesWaiting(port) > 0 && !findOpeners(ownLink).any())
+    if (unread == UnreadInput::DiscardIfOnlyOurs && bytesWaiting(port) > 0
+        && !findOpeners(descriptorPath(port)).any())
         tcflush(port, TCIFLUSH);
     endLoopMode(port);
     if (const auto lockFile = PortRegistry::instance().lockFileOf(port))
