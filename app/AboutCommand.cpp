@@ -1,5 +1,5 @@
 // The About dialog command.
-#include "Main.h"
+#include "app/Main.h"
 
 #include "dialogs/Aboutswform.h"
 

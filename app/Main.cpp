@@ -1,10 +1,10 @@
-#include "Main.h"
+#include "app/Main.h"
 
-#include "platform/Application.h"
-#include "platform/FormScaler.h"
-#include "platform/HandlerBinder.h"
-#include "platform/MenuShortcuts.h"
-#include "platform/ToolTips.h"
+#include "platform/toolkit/Application.h"
+#include "platform/toolkit/FormScaler.h"
+#include "platform/toolkit/HandlerBinder.h"
+#include "platform/toolkit/MenuShortcuts.h"
+#include "platform/toolkit/ToolTips.h"
 
 #include <QCloseEvent>
 

@@ -2,9 +2,9 @@
 // record that the serial link and the settings dialog read and write directly.
 #pragma once
 
-#include "platform/FileDialog.h"
-#include "platform/WindowTimer.h"
-#include "serial/Rs232.h"
+#include "app/Rs232.h"
+#include "platform/toolkit/FileDialog.h"
+#include "platform/toolkit/WindowTimer.h"
 #include "ui_Main.h"
 
 #include <QIcon>

@@ -1,9 +1,9 @@
 // The settings dialog command and the port availability check.
-#include "Main.h"
+#include "app/Main.h"
 
 #include "dialogs/Cominterfaceform.h"
-#include "platform/MessageBox.h"
-#include "platform/SerialPort.h"
+#include "platform/toolkit/MessageBox.h"
+#include "platform/tty/SerialPort.h"
 #include "serial/PortRules.h"
 
 namespace {

@@ -1,10 +1,10 @@
 // Open and Save of settings files, and the stop routine that Open runs.
-#include "Main.h"
+#include "app/Main.h"
 
-#include "app/SettingsFileFormat.h"
 #include "dialogs/Cominterfaceform.h"
-#include "platform/FileAccess.h"
-#include "platform/MessageBox.h"
+#include "platform/files/FileAccess.h"
+#include "platform/toolkit/MessageBox.h"
+#include "serial/SettingsFile.h"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
-#include "Startup.h"
+#include "app/Startup.h"
 
-#include "Main.h"
+#include "app/Main.h"
 #include "dialogs/Aboutswform.h"
 #include "dialogs/Cominterfaceform.h"
-#include "platform/Application.h"
+#include "platform/toolkit/Application.h"
 
 #include <exception>
 #include <memory>

@@ -1,7 +1,7 @@
-#include "Aboutswform.h"
+#include "dialogs/Aboutswform.h"
 
-#include "platform/FormScaler.h"
-#include "platform/HandlerBinder.h"
+#include "platform/toolkit/FormScaler.h"
+#include "platform/toolkit/HandlerBinder.h"
 
 TForm19* Form19 = nullptr;
 

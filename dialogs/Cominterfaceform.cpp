@@ -1,10 +1,10 @@
-#include "Cominterfaceform.h"
+#include "dialogs/Cominterfaceform.h"
 
-#include "SettingsTables.h"
 #include "app/Main.h"
-#include "platform/DialogKeys.h"
-#include "platform/FormScaler.h"
-#include "platform/HandlerBinder.h"
+#include "platform/toolkit/DialogKeys.h"
+#include "platform/toolkit/FormScaler.h"
+#include "platform/toolkit/HandlerBinder.h"
+#include "serial/SettingsTables.h"
 
 #include <optional>
 

@@ -1,4 +1,4 @@
-#include "PortRules.h"
+#include "serial/PortRules.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 // 128-byte receive with its discard. The window's TRS232 and the headless commands both use them.
 #pragma once
 
-#include "platform/SerialPort.h"
+#include "platform/tty/SerialPort.h"
 
 #include <cstdint>
 #include <functional>

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "app/Main.h"
-#include "platform/PortRegistry.h"
-#include "platform/SerialPort.h"
+#include "platform/registry/PortRegistry.h"
+#include "platform/tty/SerialPort.h"
 #include "support/PtyPair.h"
 #include "support/WindowHarness.h"
 

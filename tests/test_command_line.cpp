@@ -1,6 +1,6 @@
 // The command line: our options, the toolkit's, and port names that are never opened as paths.
-#include "app/CommandLine.h"
-#include "platform/PortRegistry.h"
+#include "headless/CommandLine.h"
+#include "platform/registry/PortRegistry.h"
 #include "support/ParseArguments.h"
 #include "support/RunProgram.h"
 

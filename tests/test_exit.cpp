@@ -3,9 +3,9 @@
 // Its own process, since it ends the application's event loop.
 #include "app/Main.h"
 #include "app/Startup.h"
-#include "platform/Application.h"
-#include "platform/MessageBox.h"
-#include "platform/PortRegistry.h"
+#include "platform/registry/PortRegistry.h"
+#include "platform/toolkit/Application.h"
+#include "platform/toolkit/MessageBox.h"
 #include "support/PtyPair.h"
 #include "support/WindowHarness.h"
 

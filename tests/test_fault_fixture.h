@@ -9,8 +9,8 @@
 
 #include "app/Main.h"
 #include "dialogs/Cominterfaceform.h"
-#include "platform/PortRegistry.h"
-#include "platform/SerialPort.h"
+#include "platform/registry/PortRegistry.h"
+#include "platform/tty/SerialPort.h"
 #include "support/PtyPair.h"
 #include "support/WindowHarness.h"
 

@@ -3,7 +3,7 @@
 // receive test, the file itself).
 #include "test_fault_fixture.h"
 
-#include "platform/FileDialog.h"
+#include "platform/toolkit/FileDialog.h"
 
 #include <cstdlib>
 #include <fcntl.h>

@@ -2,7 +2,7 @@
 // port: nothing crashes, blocks or spins, and the window works on a good port afterwards.
 #include "test_fault_fixture.h"
 
-#include "platform/MessageBox.h"
+#include "platform/toolkit/MessageBox.h"
 
 #include <QMessageBox>
 #include <QPushButton>

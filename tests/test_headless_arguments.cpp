@@ -1,8 +1,8 @@
 // The headless commands' arguments: one command at a time, options only with their command, and a
 // one-line reason with the usage and exit status 2 for anything else.
-#include "app/CommandLine.h"
-#include "app/HexText.h"
-#include "app/JsonText.h"
+#include "headless/CommandLine.h"
+#include "headless/JsonText.h"
+#include "serial/HexText.h"
 #include "support/ParseArguments.h"
 #include "test_headless_support.h"
 

@@ -1,11 +1,11 @@
 // --check COMn: a free port opens, a held one is refused with its holder named, and the line
 // settings of a settings file are applied and read back.
-#include "platform/PortHolders.h"
+#include "platform/discovery/PortHolders.h"
 #include "support/HolderProcess.h"
 #include "support/PtyPair.h"
 #include "test_headless_support.h"
 
-#include "platform/LockFiles.h"
+#include "platform/discovery/LockFiles.h"
 
 #include <gtest/gtest.h>
 

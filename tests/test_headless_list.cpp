@@ -1,6 +1,6 @@
 // --list-ports: the devices the system knows and those named by --port, with their holders found
 // without opening them; and the inventory's rules over a sysfs tree of its own.
-#include "platform/DeviceInventory.h"
+#include "platform/discovery/DeviceInventory.h"
 #include "support/PtyPair.h"
 #include "test_headless_support.h"
 

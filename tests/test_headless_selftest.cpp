@@ -1,8 +1,8 @@
 // --selftest: every line setting of the settings dialog once, over the built-in loop-back and over
 // a pty whose far end corrupts one exchange.
-#include "app/SelfTest.h"
-#include "dialogs/SettingsTables.h"
-#include "platform/PortHolders.h"
+#include "headless/SelftestCommand.h"
+#include "platform/discovery/PortHolders.h"
+#include "serial/SettingsTables.h"
 #include "support/PtyPair.h"
 #include "test_headless_support.h"
 

@@ -4,7 +4,7 @@
 
 #include "support/RunProgram.h"
 
-#include "app/SettingsFileFormat.h"
+#include "serial/SettingsFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/LineBits.h"
+#include "platform/tty/LineBits.h"
 
 #include <gtest/gtest.h>
 

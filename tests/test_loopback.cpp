@@ -1,7 +1,7 @@
 // The built-in loop-back port: an ordinary, exclusive port whose far end echoes every byte.
-#include "platform/Loopback.h"
-#include "platform/PortRegistry.h"
-#include "platform/SerialPort.h"
+#include "platform/registry/PortRegistry.h"
+#include "platform/tty/Loopback.h"
+#include "platform/tty/SerialPort.h"
 #include "support/PtyPair.h"
 
 #include <gtest/gtest.h>

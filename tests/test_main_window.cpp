@@ -4,7 +4,7 @@
 #include "dialogs/Aboutswform.h"
 #include "dialogs/Cominterfaceform.h"
 #include "menu_shortcut_checks.h"
-#include "platform/FormScaler.h"
+#include "platform/toolkit/FormScaler.h"
 
 #include <QApplication>
 #include <QFileDialog>

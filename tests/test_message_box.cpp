@@ -1,10 +1,10 @@
 // Message boxes and the exception display: a box leaves the main window usable and its timers
 // ticking; an exception escaping a handler is shown in a box and the program goes on.
 #include "app/Main.h"
-#include "platform/Application.h"
-#include "platform/HandlerBinder.h"
-#include "platform/MessageBox.h"
-#include "platform/PortRegistry.h"
+#include "platform/registry/PortRegistry.h"
+#include "platform/toolkit/Application.h"
+#include "platform/toolkit/HandlerBinder.h"
+#include "platform/toolkit/MessageBox.h"
 #include "support/PtyPair.h"
 #include "support/WindowHarness.h"
 

@@ -3,8 +3,8 @@
 // and a device that does not exist.
 #include "app/Main.h"
 #include "dialogs/Cominterfaceform.h"
-#include "platform/PortRegistry.h"
-#include "platform/SerialPort.h"
+#include "platform/registry/PortRegistry.h"
+#include "platform/tty/SerialPort.h"
 #include "support/HolderProcess.h"
 #include "support/PtyPair.h"
 #include "support/WindowHarness.h"

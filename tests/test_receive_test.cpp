@@ -2,7 +2,7 @@
 // what arrived, showing bytes 0 to 7 in hex when one of them is set.
 #include "port_window_fixture.h"
 
-#include "serial/Rs232.h"
+#include "app/Rs232.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "platform/LockFiles.h"
-#include "platform/PortRegistry.h"
-#include "platform/SerialPort.h"
+#include "platform/discovery/LockFiles.h"
+#include "platform/registry/PortRegistry.h"
+#include "platform/tty/SerialPort.h"
 #include "support/HolderProcess.h"
 #include "support/PtyPair.h"
 

@@ -3,8 +3,8 @@
 // nothing. The dialog is opened by the main window's command and answered from its modal loop.
 #include "app/Main.h"
 #include "dialogs/Cominterfaceform.h"
-#include "platform/ComboEdits.h"
-#include "platform/FormScaler.h"
+#include "platform/toolkit/ComboEdits.h"
+#include "platform/toolkit/FormScaler.h"
 #include "support/WindowHarness.h"
 
 #include <QAbstractItemView>

@@ -1,6 +1,6 @@
 // Reading and replacing small files on a real disk: regular files only, never a hang, never a
 // half-written file.
-#include "platform/FileAccess.h"
+#include "platform/files/FileAccess.h"
 #include "support/FolderContents.h"
 
 #include <gtest/gtest.h>

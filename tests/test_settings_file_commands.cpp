@@ -1,10 +1,10 @@
 // Open and Save of settings files from the real main window, against real files, and Open's
 // effect on a receive test running over a pseudo-terminal.
 #include "app/Main.h"
-#include "app/SettingsFileFormat.h"
 #include "dialogs/Cominterfaceform.h"
-#include "platform/FileDialog.h"
-#include "platform/PortRegistry.h"
+#include "platform/registry/PortRegistry.h"
+#include "platform/toolkit/FileDialog.h"
+#include "serial/SettingsFile.h"
 #include "support/FolderContents.h"
 #include "support/PtyPair.h"
 #include "support/WindowHarness.h"

@@ -1,5 +1,5 @@
 // The settings file layout on its own: bytes in, bytes out, no window and no disk.
-#include "app/SettingsFileFormat.h"
+#include "serial/SettingsFile.h"
 
 #include <gtest/gtest.h>
 

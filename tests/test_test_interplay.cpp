@@ -2,7 +2,7 @@
 // waits, receive ticks between a send and its tick, and ticks that fall inside a message box.
 #include "port_window_fixture.h"
 
-#include "serial/Rs232.h"
+#include "app/Rs232.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

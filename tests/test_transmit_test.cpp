@@ -2,7 +2,7 @@
 // later show what came back and close the port.
 #include "port_window_fixture.h"
 
-#include "serial/Rs232.h"
+#include "app/Rs232.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The window timer: ticks once per interval while enabled, bound to its handler by name;
 // enabling it again changes nothing, disabling drops the tick that was due.
-#include "platform/Application.h"
-#include "platform/HandlerBinder.h"
-#include "platform/WindowTimer.h"
+#include "platform/toolkit/Application.h"
+#include "platform/toolkit/HandlerBinder.h"
+#include "platform/toolkit/WindowTimer.h"
 #include "support/WindowHarness.h"
 
 #include <QElapsedTimer>

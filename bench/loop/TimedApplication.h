@@ -3,7 +3,7 @@
 // Nested dispatches (a handler's own event loop) count towards their outer event.
 #pragma once
 
-#include "platform/Application.h"
+#include "platform/toolkit/Application.h"
 
 #include <QString>
 

@@ -9,7 +9,7 @@
 
 #include "app/Main.h"
 #include "app/Startup.h"
-#include "platform/PortRegistry.h"
+#include "platform/registry/PortRegistry.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

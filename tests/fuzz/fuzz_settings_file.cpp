@@ -5,7 +5,7 @@
 // that begin with the header and hold the whole block and port name field, and that saving an
 // accepted input again gives back its first bytes, except for port name bytes after the name's
 // first zero byte, which come back as zero.
-#include "app/SettingsFileFormat.h"
+#include "serial/SettingsFile.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,7 +1,7 @@
 // Parses a command line given as words, as main() would get it after the program's name.
 #pragma once
 
-#include "app/CommandLine.h"
+#include "headless/CommandLine.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "PtyPair.h"
 
-#include "platform/Termios2.h"
+#include "platform/tty/Termios2.h"
 
 #include <gtest/gtest.h>
 

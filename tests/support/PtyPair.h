@@ -7,7 +7,7 @@
 // Every call waits against a deadline; none blocks for ever.
 #pragma once
 
-#include "platform/LineBits.h"
+#include "platform/tty/LineBits.h"
 
 #include <chrono>
 #include <cstddef>

@@ -2,7 +2,7 @@
 
 #include "app/Main.h"
 #include "app/Startup.h"
-#include "platform/Application.h"
+#include "platform/toolkit/Application.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

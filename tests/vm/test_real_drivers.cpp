@@ -89,7 +89,8 @@ Outcome comtest(std::vector<std::string> args, bool asNobody = false, bool backg
     for (char buffer[4096];;) {
         if (meanwhile)
             meanwhile(pid, outcome.out);
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         pollfd ready { out[0], POLLIN, 0 };
         if (left.count() <= 0 || poll(&ready, 1, int(left.count())) == 0) {
             outcome.hung = true;
@@ -110,7 +111,10 @@ Outcome comtest(std::vector<std::string> args, bool asNobody = false, bool backg
     return outcome;
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
 
 // The line of TEXT that contains KEY, or "".
 std::string lineWith(const std::string& text, const std::string& key)
@@ -122,7 +126,10 @@ std::string lineWith(const std::string& text, const std::string& key)
     return {};
 }
 
-int openPort(const char* device) { return open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }
+int openPort(const char* device)
+{
+    return open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+}
 
 int bytesWaiting(int fd)
 {
@@ -133,9 +140,9 @@ int bytesWaiting(int fd)
 // Sets a self-test row's settings on FD and tells whether termios reads back what was asked.
 bool driverKeeps(int fd, int baud, const std::string& parity, int data, int stop)
 {
-    static const std::map<int, speed_t> speeds { { 110, B110 }, { 300, B300 }, { 1200, B1200 }, { 2400, B2400 },
-        { 4800, B4800 }, { 9600, B9600 }, { 19200, B19200 }, { 38400, B38400 }, { 57600, B57600 },
-        { 115200, B115200 } };
+    static const std::map<int, speed_t> speeds { { 110, B110 }, { 300, B300 }, { 1200, B1200 },
+        { 2400, B2400 }, { 4800, B4800 }, { 9600, B9600 }, { 19200, B19200 }, { 38400, B38400 },
+        { 57600, B57600 }, { 115200, B115200 } };
     static const std::map<std::string, tcflag_t> parities { { "None", 0 }, { "Odd", PARENB | PARODD },
         { "Even", PARENB }, { "Mark", PARENB | PARODD | CMSPAR }, { "Space", PARENB | CMSPAR } };
     const tcflag_t mask = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
@@ -143,7 +150,11 @@ bool driverKeeps(int fd, int baud, const std::string& parity, int data, int stop
     tcgetattr(fd, &asked);
     cfmakeraw(&asked);
     asked.c_cflag = (asked.c_cflag & ~mask) | CLOCAL | CREAD | parities.at(parity)
-        | (data == 5 ? CS5 : data == 6 ? CS6 : data == 7 ? CS7 : CS8) | (stop == 2 ? CSTOPB : 0);
+        | (data == 5        ? CS5
+                : data == 6 ? CS6
+                : data == 7 ? CS7
+                            : CS8)
+        | (stop == 2 ? CSTOPB : 0);
     cfsetspeed(&asked, speeds.at(baud));
     tcsetattr(fd, TCSANOW, &asked);
     tcgetattr(fd, &back);
@@ -187,7 +198,11 @@ TEST(RealDrivers, SelftestRowsMatchWhatTheDriverKeeps)
             std::getline(fields >> baud >> parity >> data >> stop >> result >> std::ws, reason);
             const bool pass = result == "PASS", keeps = driverKeeps(fd, baud, parity, data, stop);
             EXPECT_EQ(pass, keeps && !(ftdi && (data == 5 || baud < 183))) << line;
-            EXPECT_EQ(reason, pass ? "" : !keeps ? "the driver refused the settings" : data == 5 ? kFtdiCs5 : kFtdi110)
+            EXPECT_EQ(reason,
+                pass            ? ""
+                    : !keeps    ? "the driver refused the settings"
+                    : data == 5 ? kFtdiCs5
+                                : kFtdi110)
                 << line;
             passed += pass;
             for (const auto& value : { "baud " + std::to_string(baud), "parity " + parity,
@@ -196,7 +211,8 @@ TEST(RealDrivers, SelftestRowsMatchWhatTheDriverKeeps)
         }
         close(fd);
         EXPECT_EQ(rows.size(), 400u) << run.out;
-        EXPECT_TRUE(ftdi || passed == 400) << "every dialog rate is within 2 % of a divisor of 115200\n" << run.out;
+        EXPECT_TRUE(ftdi || passed == 400) << "every dialog rate is within 2 % of a divisor of 115200\n"
+                                           << run.out;
         std::cout << device << ": " << passed << " of " << rows.size() << " rows PASS; never PASS:";
         for (const auto& [value, n] : passedByValue)
             std::cout << (n == 0 ? " " + value : "");
@@ -211,12 +227,15 @@ TEST(RealDrivers, ListPortsNamesDriversAndTheAdapter)
     ASSERT_EQ(json.status, 0) << json.out;
     EXPECT_TRUE(contains(lineWith(text.out, "/dev/ttyS1 "), " serial ")) << text.out;
     for (const std::string& part : std::vector<std::string> { "ftdi_sio", "0403:6001", "VMFTDI01", kById })
-        EXPECT_TRUE(contains(lineWith(text.out, "/dev/ttyUSB0 "), part)) << part << " missing in\n" << text.out;
+        EXPECT_TRUE(contains(lineWith(text.out, "/dev/ttyUSB0 "), part)) << part << " missing in\n"
+                                                                         << text.out;
     EXPECT_TRUE(contains(lineWith(json.out, "\"/dev/ttyS1\""), "\"driver\": \"serial\"")) << json.out;
-    for (const std::string& part : std::vector<std::string> { "\"driver\": \"ftdi_sio\"", "\"usb_id\": \"0403:6001\"",
-             "\"serial\": \"VMFTDI01\"", "\"by_id\": \"" + kById + "\"" })
-        EXPECT_TRUE(contains(lineWith(json.out, "\"/dev/ttyUSB0\""), part)) << part << " missing in\n" << json.out;
-    EXPECT_FALSE(contains(text.out + json.out, "/dev/ttyS3")) << "ttyS3 has no UART\n" << text.out << json.out;
+    for (const std::string& part : std::vector<std::string> { "\"driver\": \"ftdi_sio\"",
+             "\"usb_id\": \"0403:6001\"", "\"serial\": \"VMFTDI01\"", "\"by_id\": \"" + kById + "\"" })
+        EXPECT_TRUE(contains(lineWith(json.out, "\"/dev/ttyUSB0\""), part)) << part << " missing in\n"
+                                                                            << json.out;
+    EXPECT_FALSE(contains(text.out + json.out, "/dev/ttyS3")) << "ttyS3 has no UART\n"
+                                                              << text.out << json.out;
 }
 
 TEST(RealDrivers, ACheckLeavesAHoldersLockAlone)
@@ -234,7 +253,8 @@ TEST(RealDrivers, ACheckLeavesAHoldersLockAlone)
             EXPECT_TRUE(contains(run.out, "COM2 (/dev/ttyS1): busy")) << run.out;
             if (withFlock) {
                 const int other = openPort("/dev/ttyS1");
-                EXPECT_TRUE(other >= 0 && flock(other, LOCK_EX | LOCK_NB) != 0) << "the holder's flock is gone";
+                EXPECT_TRUE(other >= 0 && flock(other, LOCK_EX | LOCK_NB) != 0)
+                    << "the holder's flock is gone";
                 close(other);
             } else {
                 int exclusive = -1;
@@ -274,10 +294,12 @@ TEST(RealDrivers, ACheckLeavesASharersBytesAlone)
 
 TEST(RealDrivers, TheConsoleIsBusyAndStaysAsItWas)
 {
-    ASSERT_TRUE(insideGuest()) << "ttyS0 is only ever opened inside the guest, where it is the guest's console";
+    ASSERT_TRUE(insideGuest())
+        << "ttyS0 is only ever opened inside the guest, where it is the guest's console";
     const int console = openPort("/dev/ttyS0");
     ASSERT_GE(console, 0);
-    ASSERT_EQ(tcgetsid(console), getsid(0)) << "run-bench.sh starts the checks with the console as their terminal";
+    ASSERT_EQ(tcgetsid(console), getsid(0))
+        << "run-bench.sh starts the checks with the console as their terminal";
     termios before, after; // zeroed whole, so that memcmp sees no stray padding
     memset(&before, 0, sizeof before);
     memset(&after, 0, sizeof after);
@@ -293,7 +315,8 @@ TEST(RealDrivers, TheConsoleIsBusyAndStaysAsItWas)
     EXPECT_EQ(send.status, 3) << send.out;
     const Outcome text = comtest({ "--list-ports" }), json = comtest({ "--list-ports", "--json" });
     EXPECT_TRUE(contains(lineWith(text.out, "/dev/ttyS0 "), "system console")) << text.out;
-    EXPECT_TRUE(contains(lineWith(json.out, "\"/dev/ttyS0\""), "\"terminal\": \"system console\"")) << json.out;
+    EXPECT_TRUE(contains(lineWith(json.out, "\"/dev/ttyS0\""), "\"terminal\": \"system console\""))
+        << json.out;
     ASSERT_EQ(tcgetattr(console, &after), 0);
     EXPECT_EQ(memcmp(&before, &after, sizeof before), 0) << "the console's termios changed";
     close(console);
@@ -329,7 +352,11 @@ TEST(RealDrivers, ANodeWithoutAUartIsNamed)
 {
     const std::string port = "COM4=/dev/ttyS3", noUart = "no UART behind /dev/ttyS3";
     // The line with LINE holds PART; without LINE, PART is all there is.
-    const struct { std::vector<std::string> args; int status; std::string line, part; } rows[] = {
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string line, part;
+    } rows[] = {
         { { "--port", port, "--check", "COM4" }, 1, "COM4", "COM4 (/dev/ttyS3): " + noUart },
         { { "--port", port, "--send", "x", "--com", "COM4" }, 3, "", noUart },
         { { "--port", port, "--selftest", "--com", "COM4" }, 3, "", noUart },
@@ -349,9 +376,16 @@ TEST(RealDrivers, ANodeWithoutAUartIsNamed)
 // loop mode that the driver does not have.
 TEST(RealDrivers, WhatTheHardwareDoesNotDoIsRefused)
 {
-    const std::string file = "/tmp/comtest-refused.cfg", uart = "the UART runs 12800 baud for 12345 (3.7 % off)\n";
-    const struct { std::string device; double baud; uint8_t dataBits; std::vector<std::string> command; int status;
-        std::string part; } rows[] = {
+    const std::string file = "/tmp/comtest-refused.cfg",
+                      uart = "the UART runs 12800 baud for 12345 (3.7 % off)\n";
+    const struct {
+        std::string device;
+        double baud;
+        uint8_t dataBits;
+        std::vector<std::string> command;
+        int status;
+        std::string part;
+    } rows[] = {
         { "/dev/ttyS1", 12345, 8, { "--check", "COM2" }, 1, "\nsettings refused: " + uart },
         { "/dev/ttyS1", 12345, 8, { "--send", "x", "--com", "COM2" }, 3, ": " + uart },
         { "/dev/ttyUSB0", 19200, 5, { "--check", "COM2" }, 1, "\nsettings refused: " + kFtdiCs5 + "\n" },
@@ -382,7 +416,8 @@ bool inLoopMode(const char* device)
 
 TEST(RealDrivers, TheInternalSelftestLoopsTheUartAndLeavesNoLoopModeBehind)
 {
-    const std::vector<std::string> args { "--port", "COM2=/dev/ttyS1", "--selftest", "--internal", "--com", "COM2" };
+    const std::vector<std::string> args { "--port", "COM2=/dev/ttyS1", "--selftest", "--internal", "--com",
+        "COM2" };
     const Outcome run = comtest(args);
     EXPECT_EQ(run.status, 0) << run.out;
     for (const std::string part : { "\n400 of 400 rows passed\n", "\nRTS->CTS  PASS\n", "\nDTR->DSR  PASS\n",
@@ -394,19 +429,22 @@ TEST(RealDrivers, TheInternalSelftestLoopsTheUartAndLeavesNoLoopModeBehind)
     for (const int signal : { SIGTERM, SIGINT, SIGKILL }) {
         SCOPED_TRACE(strsignal(signal));
         const std::string device = signal == SIGKILL ? "/dev/ttyS2" : "/dev/ttyS1";
-        const Outcome ended = comtest({ "--port", "COM3=" + device, "--selftest", "--internal", "--com", "COM3" }, false,
-            false, [signal, sent = false](pid_t pid, const std::string& out) mutable {
-                if (!sent && rowsIn(out).size() >= 3)
-                    sent = kill(pid, signal) == 0;
-            });
+        const Outcome ended
+            = comtest({ "--port", "COM3=" + device, "--selftest", "--internal", "--com", "COM3" }, false,
+                false, [signal, sent = false](pid_t pid, const std::string& out) mutable {
+                    if (!sent && rowsIn(out).size() >= 3)
+                        sent = kill(pid, signal) == 0;
+                });
         EXPECT_EQ(ended.signal, signal) << ended.out;
         EXPECT_LT(rowsIn(ended.out).size(), 400u) << ended.out;
         EXPECT_EQ(inLoopMode(device.c_str()), signal == SIGKILL) << "after the signal";
         if (signal != SIGKILL)
             continue;
-        const Outcome send = comtest({ "--port", "COM3=/dev/ttyS2", "--com", "COM3", "--send", "x", "--expect", "x" });
+        const Outcome send
+            = comtest({ "--port", "COM3=/dev/ttyS2", "--com", "COM3", "--send", "x", "--expect", "x" });
         EXPECT_EQ(send.status, 1) << send.out;
-        EXPECT_TRUE(contains(send.out, "\nreceived 0 bytes\n") && !contains(send.out, "reply matches")) << send.out;
+        EXPECT_TRUE(contains(send.out, "\nreceived 0 bytes\n") && !contains(send.out, "reply matches"))
+            << send.out;
         EXPECT_FALSE(inLoopMode("/dev/ttyS2")) << "after the send";
     }
 }
@@ -416,8 +454,10 @@ TEST(RealDrivers, TheInternalSelftestLoopsTheUartAndLeavesNoLoopModeBehind)
 bool plugAdapter(bool in)
 {
     std::ofstream("/dev/virtio-ports/comtest.monitor")
-        << (in ? "device_add usb-serial,chardev=usb0,id=ftdi0,bus=xhci.0,serial=VMFTDI01\n" : "device_del ftdi0\n");
-    return waitFor([in] { return (access("/dev/ttyUSB0", F_OK) == 0 && access(kById.c_str(), F_OK) == 0) == in; });
+        << (in ? "device_add usb-serial,chardev=usb0,id=ftdi0,bus=xhci.0,serial=VMFTDI01\n"
+               : "device_del ftdi0\n");
+    return waitFor(
+        [in] { return (access("/dev/ttyUSB0", F_OK) == 0 && access(kById.c_str(), F_OK) == 0) == in; });
 }
 
 TEST(RealDrivers, PullingTheAdapterDuringAReceiveTestLeavesTheWindowWorking)
@@ -440,9 +480,10 @@ TEST(RealDrivers, PullingTheAdapterDuringAReceiveTestLeavesTheWindowWorking)
 
 TEST(RealDrivers, PullingTheAdapterDuringASelftestEndsItAtTheRowThatFindsItGone)
 {
-    const Outcome run = comtest({ "--port", "COM5=/dev/ttyUSB0", "--selftest", "--com", "COM5" }, false, false,
-        [pulled = false](pid_t, const std::string& out) mutable {
-            if (!pulled && rowsIn(out).size() >= 50) // past the 110 baud rows, which ftdi_sio's chip cannot run
+    const Outcome run = comtest({ "--port", "COM5=/dev/ttyUSB0", "--selftest", "--com", "COM5" }, false,
+        false, [pulled = false](pid_t, const std::string& out) mutable {
+            if (!pulled
+                && rowsIn(out).size() >= 50) // past the 110 baud rows, which ftdi_sio's chip cannot run
                 pulled = plugAdapter(false);
         });
     EXPECT_EQ(run.status, 3) << run.out;
@@ -461,15 +502,16 @@ TEST(RealDrivers, PullingTheAdapterAfterTheReplyCameShowsItAndNamesTheVanishedPo
     bool pulled = false;
     const auto start = std::chrono::steady_clock::now();
     const Outcome run = comtest(
-        { "--port", "COM5=/dev/ttyUSB0", "--com", "COM5", "--send", "x", "--expect", "x", "--wait", "20000" }, false,
-        false, [&](pid_t, const std::string& out) {
+        { "--port", "COM5=/dev/ttyUSB0", "--com", "COM5", "--send", "x", "--expect", "x", "--wait", "20000" },
+        false, false, [&](pid_t, const std::string& out) {
             pollfd reply { watch, POLLIN, 0 };
             if (out.empty() && poll(&reply, 1, int(std::chrono::milliseconds(kDeadline).count())) == 1)
                 pulled = plugAdapter(false);
         });
     close(watch);
     EXPECT_TRUE(pulled) << "the reply was not read as it came";
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << "ended before its 20 s wait";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20))
+        << "ended before its 20 s wait";
     EXPECT_EQ(run.status, 3) << run.out;
     EXPECT_TRUE(contains(run.out, "\nreceived 1 bytes\ntext: x\n")) << run.out;
     EXPECT_TRUE(contains(run.out, "\nreply matches\nport vanished\n")) << run.out;

@@ -1,0 +1,48 @@
+#include "app/Rs232.h"
+
+#include "app/Main.h"
+#include "platform/toolkit/MessageBox.h"
+#include "serial/PortRules.h"
+
+platform::PortHandle hComm = platform::kNeverOpened;
+
+namespace {
+
+void reportError(const char* message)
+{
+    platform::messageBox(message, "ERROR");
+}
+
+} // namespace
+
+void TRS232::OpenPort()
+{
+    if (Form1->PortOpen == 1) {
+        Form1->PortOpen = 0;
+        serial::closeAndForget(hComm);
+    }
+    const serial::LineRequest request { Form1->PortName, Form1->BaudRate, Form1->Parity, Form1->ByteSize,
+        Form1->StopBits };
+    serial::openAndConfigure(hComm, request, reportError);
+}
+
+void TRS232::SendData()
+{
+    if (!platform::isPort(hComm) || Form1->TextMode != 1)
+        return;
+    Form1->TxChars = Form1->TxText.c_str();
+    serial::sendBytes(hComm, std::string(Form1->TxChars, Form1->TxText.size()));
+}
+
+void TRS232::ReceiveData()
+{
+    serial::receiveInto(hComm, Form1->RxBuffer);
+}
+
+void TRS232::ClosePort()
+{
+    if (!platform::isPort(hComm))
+        return;
+    serial::closeAndForget(hComm);
+    Form1->PortOpen = 0;
+}

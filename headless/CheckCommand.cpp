@@ -1,0 +1,176 @@
+// --check COMn: can the port be opened exclusively, and if not, why and by whom.
+#include "headless/Commands.h"
+
+#include "platform/discovery/PortHolders.h"
+#include "platform/registry/PortRegistry.h"
+
+#include <ostream>
+
+namespace headless {
+
+namespace {
+
+std::string processLabel(int pid)
+{
+    const std::string name = platform::processName(pid);
+    return "PID " + std::to_string(pid) + (name.empty() ? "" : " (" + name + ")");
+}
+
+std::string processList(const std::vector<int>& pids)
+{
+    std::string text;
+    for (const int pid : pids)
+        text += (text.empty() ? "" : ", ") + processLabel(pid);
+    return text;
+}
+
+std::string terminalReason(platform::OpenFailure failure, int session)
+{
+    if (failure == platform::OpenFailure::SystemConsole)
+        return "busy: system console";
+    return "busy: controlling terminal of " + processLabel(session);
+}
+
+// "free", and who else has the device open without holding it: a check takes none of their bytes.
+std::string freeText(const std::string& device)
+{
+    const platform::Openers openers = platform::findOpeners(device);
+    if (!openers.pids.empty())
+        return "free (also open by " + processList(openers.pids) + ")";
+    if (openers.unseen)
+        return "free (also open by a process that cannot be seen from here)";
+    return "free";
+}
+
+std::string busyReason(const std::string& device)
+{
+    const platform::PortHolders holders = platform::findHolders(device);
+    if (holders.lockFileHolder)
+        return "busy: held by " + processLabel(*holders.lockFileHolder) + ", lock file";
+    if (holders.lockHolder)
+        return "busy: held by " + processLabel(*holders.lockHolder) + ", flock";
+    if (holders.locked)
+        return "busy: held with a lock by a process that is not named";
+    // Without a lock the holder set TIOCEXCL, which names nobody: any of the openers may have.
+    if (holders.openBy.size() == 1)
+        return "busy: held by " + processLabel(holders.openBy.front()) + ", exclusive open";
+    if (!holders.openBy.empty())
+        return "busy: exclusive open by one of " + processList(holders.openBy);
+    return "busy: held by a process that cannot be seen from here";
+}
+
+} // namespace
+
+std::string openFailureText(const platform::OpenResult& opened)
+{
+    const std::string& device = opened.device;
+    switch (opened.failure) {
+    case platform::OpenFailure::NoSuchPort:
+        return device.empty() ? "missing: not a port name" : "missing: no device " + device;
+    case platform::OpenFailure::NotATty:
+        return "not a tty: " + device + " is no terminal device";
+    case platform::OpenFailure::NoUart:
+        return "no UART behind " + device;
+    case platform::OpenFailure::PermissionDenied:
+        if (const auto group = platform::groupAllowedToOpen(device))
+            return "permission denied: members of the group " + *group + " may open it";
+        return "permission denied";
+    case platform::OpenFailure::Busy:
+        return busyReason(device);
+    case platform::OpenFailure::SystemConsole:
+    case platform::OpenFailure::ControllingTerminal:
+        return terminalReason(opened.failure, opened.session);
+    default:
+        return "could not be opened";
+    }
+}
+
+std::string lineStateText(platform::LineState state)
+{
+    switch (state) {
+    case platform::LineState::Vanished:
+        return "port vanished";
+    case platform::LineState::CarrierLost:
+        return "carrier lost (hang-up)";
+    case platform::LineState::Up:
+        break;
+    }
+    return {};
+}
+
+namespace {
+
+// The fields the driver did not take as asked; a pty's forced size and parity are not counted.
+std::string changedFields(const platform::LineSettings& asked, const platform::LineSettings& got, bool pty)
+{
+    std::string fields;
+    const auto add
+        = [&fields](const char* name) { fields += (fields.empty() ? "" : ", ") + std::string(name); };
+    if (asked.baudRate != got.baudRate)
+        add("baud rate");
+    if (asked.byteSize != got.byteSize && !pty)
+        add("data bits");
+    if (asked.parity != got.parity && !pty)
+        add("parity");
+    if (asked.stopBits != got.stopBits)
+        add("stop bits");
+    return fields;
+}
+
+std::string describeTaken(const platform::LineSettings& got, const platform::LineSettings& asked, bool pty)
+{
+    std::string text = describeSettings(got);
+    if (pty && (asked.byteSize != got.byteSize || asked.parity != got.parity))
+        text += " (a pseudo-terminal always has 8 data bits and parity None)";
+    return text;
+}
+
+int applyAndReadBack(platform::PortHandle port, const serial::LineRequest& request, std::ostream& out)
+{
+    const platform::LineSettings asked { serial::lineSpeed(request.baudRate), request.parity,
+        request.byteSize, request.stopBits };
+    std::string hardwareReason;
+    const bool taken = platform::applyLineSettings(port, asked, &hardwareReason);
+    platform::LineSettings got;
+    bool pty = false;
+    out << "asked:      " << describeSettings(asked) << "\n";
+    if (platform::readLineSettings(port, got, &pty))
+        out << "driver has: " << describeTaken(got, asked, pty) << "\n";
+    else
+        out << "driver has: (cannot be read back)\n";
+    if (taken) {
+        out << "settings taken\n";
+        return kYes;
+    }
+    const std::string fields = changedFields(asked, got, pty);
+    if (!hardwareReason.empty())
+        out << "settings refused: " << hardwareReason << "\n";
+    else
+        out << "settings refused" << (fields.empty() ? "" : ": the driver did not take the " + fields)
+            << "\n";
+    return kNo;
+}
+
+} // namespace
+
+int checkPort(const serial::LineRequest& request, bool applySettings, std::ostream& out)
+{
+    const std::string label = portLabel(request.portName);
+    const platform::OpenResult opened = platform::openPortExclusive(request.portName);
+    if (!platform::isPort(opened.handle)) {
+        out << label << ": " << openFailureText(opened) << "\n";
+        return kNo;
+    }
+    // A live lock file holds the port even though the open went through.
+    if (platform::findHolders(opened.device).lockFileHolder) {
+        platform::closePort(opened.handle, platform::UnreadInput::Keep);
+        out << label << ": " << busyReason(opened.device) << "\n";
+        return kNo;
+    }
+    out << label << ": " << freeText(opened.device) << "\n";
+    const int status = applySettings ? applyAndReadBack(opened.handle, request, out) : kYes;
+    platform::closePort(opened.handle, platform::UnreadInput::Keep);
+    return status;
+}
+
+} // namespace headless

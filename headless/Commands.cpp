@@ -1,0 +1,118 @@
+#include "headless/Commands.h"
+
+#include "platform/registry/PortRegistry.h"
+#include "serial/SettingsTables.h"
+
+#include "platform/files/FileAccess.h"
+#include "serial/SettingsFile.h"
+
+#include <ostream>
+
+namespace headless {
+
+namespace {
+
+// The file's line settings over request; false (reason set) when it cannot be read or is not ours.
+bool loadSettingsFile(const std::string& path, serial::LineRequest& request, std::string& reason)
+{
+    const auto bytes = platform::readSmallRegularFile(path, settings_file::kFileSize);
+    if (!bytes) {
+        reason = "--settings " + path + ": cannot be read (missing, not a regular file, or no permission)";
+        return false;
+    }
+    const auto loaded = settings_file::decode(*bytes);
+    if (!loaded) {
+        reason = "--settings " + path + ": not a comtest settings file";
+        return false;
+    }
+    request.portName = loaded->portName;
+    request.baudRate = loaded->baudRate;
+    request.parity = loaded->parity;
+    request.byteSize = loaded->byteSize;
+    request.stopBits = loaded->stopBits;
+    return true;
+}
+
+std::string codeText(const std::optional<std::string>& text, unsigned code)
+{
+    return text ? *text : "code " + std::to_string(code);
+}
+
+} // namespace
+
+std::optional<serial::LineRequest> chooseLine(
+    const CommandLine& line, const std::optional<std::string>& portName, std::string& reason)
+{
+    serial::LineRequest request;
+    request.portName = "COM1";
+    if (line.settingsFile && !loadSettingsFile(*line.settingsFile, request, reason))
+        return std::nullopt;
+    if (line.comPort)
+        request.portName = *line.comPort;
+    if (portName)
+        request.portName = *portName;
+    return request;
+}
+
+std::string describeSettings(const platform::LineSettings& settings)
+{
+    return std::to_string(settings.baudRate) + " baud, " + std::to_string(settings.byteSize)
+        + " data bits, parity " + codeText(settings_tables::parityText(settings.parity), settings.parity)
+        + ", stop bits "
+        + (settings.stopBits == 1
+                ? std::string("1.5")
+                : codeText(settings_tables::stopBitsText(settings.stopBits), settings.stopBits));
+}
+
+std::string portLabel(const std::string& portName)
+{
+    const auto device = platform::PortRegistry::instance().deviceFor(portName);
+    return (portName.empty() ? std::string("\"\"") : portName) + " (" + (device ? *device : "no device")
+        + ")";
+}
+
+bool openForCommand(platform::PortHandle& port, const serial::LineRequest& request, std::ostream& err)
+{
+    std::string message;
+    serial::OpenOutcome outcome;
+    if (serial::openAndConfigure(
+            port, request, [&message](const char* text) { message = text; }, &outcome))
+        return true;
+    err << "comtest: " << message << " " << portLabel(request.portName) << ": ";
+    if (message == serial::kOpenError) {
+        err << openFailureText(outcome.opened) << "\n";
+        return false;
+    }
+    const platform::LineSettings asked { serial::lineSpeed(request.baudRate), request.parity,
+        request.byteSize, request.stopBits };
+    err << "the line settings were refused (" << describeSettings(asked) << ")"
+        << (outcome.hardwareReason.empty() ? "" : ": " + outcome.hardwareReason) << "\n";
+    return false;
+}
+
+int runCommand(const CommandLine& line, std::ostream& out, std::ostream& err)
+{
+    if (line.command == Command::ListPorts)
+        return listPorts(line, out);
+    std::optional<std::string> portName;
+    if (line.command == Command::Check)
+        portName = line.checkPort;
+    std::string reason;
+    const auto request = chooseLine(line, portName, reason);
+    if (!request) {
+        err << "comtest: " << reason << "\n" << usageText();
+        return kBadInput;
+    }
+    switch (line.command) {
+    case Command::Check:
+        return checkPort(*request, line.settingsFile.has_value(), out);
+    case Command::Send:
+        return sendAndCompare(line, *request, out, err);
+    case Command::SelfTest:
+        return selfTest(*request, line.internal, out, err);
+    default:
+        return kBadInput;
+    }
+}
+
+} // namespace headless

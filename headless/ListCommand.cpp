@@ -1,0 +1,165 @@
+// --list-ports: every serial device, what the system tells of it, its COMn name and who has it.
+#include "headless/Commands.h"
+
+#include "headless/JsonText.h"
+#include "platform/discovery/DeviceInventory.h"
+#include "platform/discovery/PortHolders.h"
+#include "platform/registry/PortRegistry.h"
+
+#include <algorithm>
+#include <ostream>
+#include <set>
+
+namespace headless {
+
+namespace {
+
+struct PortRow {
+    platform::SerialDeviceInfo info;
+    std::string com; // "" when no COMn name stands for it
+    platform::PortHolders holders;
+};
+
+// /dev/ttyS<k> is COM<k+1> unless --port maps that name elsewhere.
+std::optional<unsigned> defaultComNumber(const std::string& device)
+{
+    const std::string prefix = "/dev/ttyS";
+    if (device.rfind(prefix, 0) != 0)
+        return std::nullopt;
+    const std::string digits = device.substr(prefix.size());
+    const bool isNumber = !digits.empty() && digits.size() <= 6 && (digits == "0" || digits[0] != '0')
+        && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!isNumber)
+        return std::nullopt;
+    return static_cast<unsigned>(std::stoul(digits)) + 1;
+}
+
+std::string comNameFor(const std::string& device)
+{
+    auto& registry = platform::PortRegistry::instance();
+    std::set<unsigned> candidates;
+    for (const auto& [number, mapped] : registry.explicitMappings())
+        candidates.insert(number);
+    if (const auto number = defaultComNumber(device))
+        candidates.insert(*number);
+    for (const unsigned number : candidates) {
+        const std::string name = "COM" + std::to_string(number);
+        const auto mapped = registry.deviceFor(name);
+        if (mapped && (*mapped == device || platform::sameDevice(*mapped, device)))
+            return name;
+    }
+    return {};
+}
+
+std::vector<PortRow> collectRows()
+{
+    std::vector<platform::SerialDeviceInfo> devices = platform::serialDevices();
+    // Devices named only by --port or --loopback (ptys, for instance) are listed too.
+    for (const auto& [number, mapped] : platform::PortRegistry::instance().explicitMappings()) {
+        const bool listed = std::any_of(devices.begin(), devices.end(),
+            [&](const auto& known) { return platform::sameDevice(known.device, mapped); });
+        if (!listed && platform::sameDevice(mapped, mapped))
+            devices.push_back(platform::describeDevice(mapped));
+    }
+    std::vector<PortRow> rows;
+    for (const auto& info : devices)
+        rows.push_back({ info, comNameFor(info.device), platform::findHolders(info.device) });
+    return rows;
+}
+
+std::string processLabel(int pid)
+{
+    const std::string name = platform::processName(pid);
+    return std::to_string(pid) + (name.empty() ? "" : " (" + name + ")");
+}
+
+// The console and a session's terminal are never opened; they are marked whoever else has them.
+std::string terminalText(const platform::TerminalUse& use)
+{
+    if (use.systemConsole)
+        return "system console";
+    if (use.controllingSession)
+        return "controlling terminal of " + processLabel(*use.controllingSession);
+    return {};
+}
+
+std::string heldText(const platform::PortHolders& holders, bool noUart)
+{
+    if (noUart)
+        return "no UART";
+    if (const std::string terminal = terminalText(holders.terminal); !terminal.empty())
+        return terminal;
+    if (!holders.held())
+        return "no";
+    const auto holder = holders.holder();
+    return holder ? "by " + processLabel(*holder) : "yes";
+}
+
+std::string openByText(const std::vector<int>& pids)
+{
+    std::string text;
+    for (const int pid : pids)
+        text += (text.empty() ? "" : ", ") + processLabel(pid);
+    return text;
+}
+
+void printJson(const std::vector<PortRow>& rows, std::ostream& out)
+{
+    out << "[";
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const PortRow& row = rows[i];
+        out << (i ? ",\n " : "\n ") << "{\"device\": " << jsonString(row.info.device)
+            << ", \"com\": " << jsonStringOrNull(row.com)
+            << ", \"driver\": " << jsonStringOrNull(row.info.driver)
+            << ", \"usb_id\": " << jsonStringOrNull(row.info.usbId)
+            << ", \"serial\": " << jsonStringOrNull(row.info.serial)
+            << ", \"by_id\": " << jsonStringOrNull(row.info.byId)
+            << ", \"held\": " << (row.holders.held() ? "true" : "false")
+            << ", \"holder\": " << jsonNumberOrNull(row.holders.holder())
+            << ", \"open_by\": " << jsonNumbers(row.holders.openBy)
+            << ", \"terminal\": " << jsonStringOrNull(terminalText(row.holders.terminal))
+            << ", \"no_uart\": " << (row.info.noUart ? "true" : "false") << "}";
+    }
+    out << (rows.empty() ? "]\n" : "\n]\n");
+}
+
+void printTable(const std::vector<PortRow>& rows, std::ostream& out)
+{
+    if (rows.empty()) {
+        out << "no serial devices found\n";
+        return;
+    }
+    using Cells = std::vector<std::string>;
+    std::vector<Cells> table { { "DEVICE", "COM", "DRIVER", "USB ID", "SERIAL", "HELD", "ALSO OPEN BY",
+        "BY-ID" } };
+    const auto cell = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
+    for (const auto& row : rows)
+        table.push_back({ row.info.device, cell(row.com), cell(row.info.driver), cell(row.info.usbId),
+            cell(row.info.serial), heldText(row.holders, row.info.noUart),
+            cell(openByText(row.holders.openBy)), cell(row.info.byId) });
+    std::vector<size_t> widths(table.front().size(), 0);
+    for (const auto& cells : table)
+        for (size_t c = 0; c < cells.size(); ++c)
+            widths[c] = std::max(widths[c], cells[c].size());
+    for (const auto& cells : table) {
+        std::string line;
+        for (size_t c = 0; c < cells.size(); ++c)
+            line
+                += cells[c] + (c + 1 < cells.size() ? std::string(widths[c] - cells[c].size() + 2, ' ') : "");
+        out << line << "\n";
+    }
+}
+
+} // namespace
+
+int listPorts(const CommandLine& line, std::ostream& out)
+{
+    const std::vector<PortRow> rows = collectRows();
+    if (line.json)
+        printJson(rows, out);
+    else
+        printTable(rows, out);
+    return kYes;
+}
+
+} // namespace headless

@@ -1,0 +1,160 @@
+#include "platform/discovery/DeviceInventory.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+namespace fs = std::filesystem;
+
+namespace platform {
+
+namespace {
+
+// Unix98 pty slaves (/dev/pts/N) have these majors.
+constexpr unsigned kFirstPtySlaveMajor = 136;
+constexpr unsigned kLastPtySlaveMajor = 143;
+
+std::string firstLine(const fs::path& file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+        line.pop_back();
+    return line;
+}
+
+bool present(const fs::path& path)
+{
+    std::error_code error;
+    return fs::exists(path, error);
+}
+
+fs::path resolved(const fs::path& path)
+{
+    std::error_code error;
+    const fs::path real = fs::canonical(path, error);
+    return error ? fs::path() : real;
+}
+
+// The serial core (kernel 6.5 on) puts "port" and "ctrl" devices of its own between the tty and
+// the hardware; their drivers say nothing of the hardware.
+bool isSerialCoreDriver(const fs::path& driverLink)
+{
+    std::error_code error;
+    return fs::read_symlink(driverLink, error).string().find("/serial-base/") != std::string::npos;
+}
+
+void describeHardware(const fs::path& classDir, const InventoryRoots& roots, SerialDeviceInfo& info)
+{
+    // Only the devices tree is walked: above it lie no devices.
+    const std::string devicesRoot = resolved(fs::path(roots.sys) / "devices").string() + "/";
+    for (fs::path dir = resolved(classDir / "device");
+         dir.has_relative_path() && dir.string().rfind(devicesRoot, 0) == 0; dir = dir.parent_path()) {
+        if (info.driver.empty() && present(dir / "driver") && !isSerialCoreDriver(dir / "driver"))
+            info.driver = resolved(dir / "driver").filename().string();
+        if (info.usbId.empty() && present(dir / "idVendor") && present(dir / "idProduct")) {
+            info.usbId = firstLine(dir / "idVendor") + ":" + firstLine(dir / "idProduct");
+            info.serial = firstLine(dir / "serial");
+        }
+    }
+}
+
+std::string stableName(const std::string& devicePath, const InventoryRoots& roots)
+{
+    const fs::path target = resolved(devicePath);
+    std::error_code error;
+    fs::directory_iterator links(fs::path(roots.dev) / "serial" / "by-id", error);
+    if (error || target.empty())
+        return {};
+    std::vector<std::string> names;
+    for (const auto& link : links)
+        if (resolved(link.path()) == target)
+            names.push_back(link.path().string());
+    std::sort(names.begin(), names.end());
+    return names.empty() ? std::string() : names.front();
+}
+
+// An 8250 node without a UART behind it reports the type 0 (PORT_UNKNOWN).
+bool lacksUart(const fs::path& classDir)
+{
+    return classDir.filename().string().rfind("ttyS", 0) == 0 && firstLine(classDir / "type") == "0";
+}
+
+bool isSerialTty(const fs::path& classDir)
+{
+    return present(classDir / "device") && !lacksUart(classDir);
+}
+
+// "ttyS10" after "ttyS2": the text part first, then the number that ends the name.
+bool naturalLess(const std::string& a, const std::string& b)
+{
+    const auto split = [](const std::string& name) {
+        size_t digits = name.size();
+        while (digits > 0 && std::isdigit(static_cast<unsigned char>(name[digits - 1])))
+            --digits;
+        const std::string number = name.substr(digits);
+        return std::make_pair(
+            name.substr(0, digits), number.empty() || number.size() > 9 ? -1 : std::stoi(number));
+    };
+    return split(a) < split(b);
+}
+
+} // namespace
+
+std::vector<SerialDeviceInfo> serialDevices(const InventoryRoots& roots)
+{
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(fs::path(roots.sys) / "class" / "tty", error))
+        if (isSerialTty(entry.path()))
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end(), naturalLess);
+    std::vector<SerialDeviceInfo> devices;
+    for (const auto& name : names) {
+        SerialDeviceInfo info;
+        info.device = roots.dev + "/" + name;
+        describeHardware(fs::path(roots.sys) / "class" / "tty" / name, roots, info);
+        info.byId = stableName(info.device, roots);
+        devices.push_back(info);
+    }
+    return devices;
+}
+
+SerialDeviceInfo describeDevice(const std::string& devicePath, const InventoryRoots& roots)
+{
+    SerialDeviceInfo info;
+    info.device = devicePath;
+    struct stat node { };
+    if (stat(devicePath.c_str(), &node) != 0 || !S_ISCHR(node.st_mode))
+        return info;
+    const unsigned deviceMajor = major(node.st_rdev);
+    if (deviceMajor >= kFirstPtySlaveMajor && deviceMajor <= kLastPtySlaveMajor) {
+        info.driver = "pty";
+        return info;
+    }
+    const fs::path classDir = resolved(fs::path(roots.sys) / "dev" / "char"
+        / (std::to_string(deviceMajor) + ":" + std::to_string(minor(node.st_rdev))));
+    if (!classDir.empty()) {
+        describeHardware(classDir, roots, info);
+        info.noUart = lacksUart(classDir);
+    }
+    info.byId = stableName(devicePath, roots);
+    return info;
+}
+
+bool sameDevice(const std::string& a, const std::string& b)
+{
+    struct stat first { };
+    struct stat second { };
+    if (stat(a.c_str(), &first) != 0 || stat(b.c_str(), &second) != 0)
+        return false;
+    if (S_ISCHR(first.st_mode) && S_ISCHR(second.st_mode))
+        return first.st_rdev == second.st_rdev;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+} // namespace platform

@@ -1,0 +1,117 @@
+#include "platform/tty/Loopback.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+void closeIfOpen(int& fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+// Writes what was read back to the master; the slave's reader drains it, so this rarely waits.
+// Returns false when the pair is gone or a stop was asked for while waiting.
+bool echo(int master, int wake, const char* bytes, ssize_t count)
+{
+    while (count > 0) {
+        const ssize_t written = ::write(master, bytes, static_cast<size_t>(count));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EAGAIN)
+                return false;
+            pollfd fds[2] = { { master, POLLOUT, 0 }, { wake, POLLIN, 0 } };
+            if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+                return false;
+            if (fds[1].revents)
+                return false;
+            continue;
+        }
+        bytes += written;
+        count -= written;
+    }
+    return true;
+}
+
+} // namespace
+
+Loopback::~Loopback()
+{
+    stop();
+}
+
+bool Loopback::start()
+{
+    int slave = -1;
+    char name[128] = {};
+    if (::openpty(&master_, &slave, name, nullptr, nullptr) != 0)
+        return false;
+    // The echo side must be raw, or the line discipline would answer with its own echo and CR/LF.
+    termios raw {};
+    if (::tcgetattr(master_, &raw) == 0) {
+        ::cfmakeraw(&raw);
+        ::tcsetattr(master_, TCSANOW, &raw);
+    }
+    ::fcntl(master_, F_SETFD, FD_CLOEXEC);
+    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    keepSlave_ = slave;
+    ::fcntl(keepSlave_, F_SETFD, FD_CLOEXEC);
+    int wake[2];
+    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        stop();
+        return false;
+    }
+    wakeRead_ = wake[0];
+    wakeWrite_ = wake[1];
+    path_ = name;
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+void Loopback::stop()
+{
+    if (thread_.joinable()) {
+        const char stopByte = 0;
+        [[maybe_unused]] ssize_t ignored = ::write(wakeWrite_, &stopByte, 1);
+        thread_.join();
+    }
+    closeIfOpen(wakeRead_);
+    closeIfOpen(wakeWrite_);
+    closeIfOpen(keepSlave_);
+    closeIfOpen(master_);
+}
+
+void Loopback::run()
+{
+    char buffer[4096];
+    for (;;) {
+        pollfd fds[2] = { { master_, POLLIN, 0 }, { wakeRead_, POLLIN, 0 } };
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds[1].revents)
+            return;
+        if (fds[0].revents & POLLIN) {
+            const ssize_t got = ::read(master_, buffer, sizeof buffer);
+            if (got > 0 && !echo(master_, wakeRead_, buffer, got))
+                return;
+        } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+            // Cannot happen while our own slave is open; never spin if it somehow does.
+            pollfd wait { wakeRead_, POLLIN, 0 };
+            ::poll(&wait, 1, 200);
+        }
+    }
+}
+
+} // namespace platform
