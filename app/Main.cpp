@@ -46,11 +46,12 @@ void TForm1::createComponents()
 
 void TForm1::applyDefaultLineSettings()
 {
-    PortName = "COM1";
-    BaudRate = 19200.0;
-    Parity = 0;
-    ByteSize = 8;
-    StopBits = 0;
+    const platform::LineSettings& defaults = platform::kDefaultLineSettings;
+    PortName = defaults.portName;
+    BaudRate = defaults.baudRate;
+    Parity = defaults.parity;
+    ByteSize = defaults.byteSize;
+    StopBits = defaults.stopBits;
 }
 
 void TForm1::FileExitClick(QObject*)

@@ -6,24 +6,15 @@
 
 platform::PortHandle hComm = platform::kNeverOpened;
 
-namespace {
-
-void reportError(const char* message)
-{
-    platform::messageBox(message, "ERROR");
-}
-
-} // namespace
-
 void TRS232::OpenPort()
 {
     if (Form1->PortOpen == 1) {
         Form1->PortOpen = 0;
         serial::closeAndForget(hComm);
     }
-    const serial::LineRequest request { Form1->PortName, Form1->BaudRate, Form1->Parity, Form1->ByteSize,
-        Form1->StopBits };
-    serial::openAndConfigure(hComm, request, reportError);
+    const platform::LineSettings request { platform::lineSpeed(Form1->BaudRate), Form1->Parity,
+        Form1->ByteSize, Form1->StopBits, Form1->PortName };
+    serial::openAndConfigure(hComm, request, [](const char* message) { platform::reportError(message); });
 }
 
 void TRS232::SendData()

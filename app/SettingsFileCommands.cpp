@@ -10,11 +10,6 @@
 
 namespace {
 
-void reportError(const char* message)
-{
-    platform::messageBox(message, "ERROR");
-}
-
 settings_file::Block blockOf(const TForm1& window)
 {
     settings_file::Block block;
@@ -22,14 +17,14 @@ settings_file::Block blockOf(const TForm1& window)
     return block;
 }
 
-settings_file::LineSettings committedSettings(const TForm23& dialog)
+platform::LineSettings committedSettings(const TForm23& dialog)
 {
-    return { dialog.CurPortName, dialog.CurBaudRate, dialog.CurParity, dialog.CurByteSize,
-        dialog.CurStopBits };
+    return { platform::lineSpeed(dialog.CurBaudRate), dialog.CurParity, dialog.CurByteSize,
+        dialog.CurStopBits, dialog.CurPortName };
 }
 
 // Both the committed and the pending set take the loaded values, unchecked against the lists.
-void applyLoadedSettings(TForm23& dialog, const settings_file::Loaded& loaded)
+void applyLoadedSettings(TForm23& dialog, const platform::LineSettings& loaded)
 {
     dialog.CurParity = loaded.parity;
     dialog.CurByteSize = loaded.byteSize;
@@ -51,17 +46,17 @@ void TForm1::FileOpenClick(QObject* Sender)
         return;
     const auto bytes = platform::readSmallRegularFile(OpenDialog->FileName, settings_file::kFileSize);
     if (!bytes) {
-        reportError("Can't Open Txt File");
+        platform::reportError("Can't Open Txt File");
         return;
     }
     // A file that ends before its port name field is as foreign as one with another header.
     const auto loaded = settings_file::decode(*bytes);
     if (!loaded) {
-        reportError("Txt File Format Not Match");
+        platform::reportError("Txt File Format Not Match");
         return;
     }
     std::copy(loaded->block.begin(), loaded->block.end(), FileBuffer);
-    applyLoadedSettings(*Form23, *loaded);
+    applyLoadedSettings(*Form23, loaded->settings);
     Form23->RefreshControls();
     TXRXStop_ButtonClick(Sender);
     LastFileName = OpenDialog->FileName;
@@ -72,11 +67,11 @@ void TForm1::FileSaveClick(QObject*)
     SaveDialog->InitialDir = SaveDialog->FileName = LastFileName;
     if (!SaveDialog->Execute(this))
         return;
-    const settings_file::LineSettings settings = committedSettings(*Form23);
+    const platform::LineSettings settings = committedSettings(*Form23);
     const settings_file::FileBytes file = settings_file::encode(settings, blockOf(*this));
     // The block and the name change only once the file is safely written.
     if (!platform::replaceFileContents(SaveDialog->FileName, file)) {
-        reportError("Can't Save Txt File");
+        platform::reportError("Can't Save Txt File");
         return;
     }
     const settings_file::Block stored = settings_file::storeSettings(blockOf(*this), settings);

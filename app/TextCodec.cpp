@@ -1,6 +1,7 @@
 #include "app/TextCodec.h"
 
-#include <QStringList>
+#include "serial/HexText.h"
+
 #include <cstring>
 
 std::string toNarrowBytes(const QString& text)
@@ -16,8 +17,5 @@ QString fromNarrowBytes(const uint8_t* bytes, size_t capacity)
 
 QString hexBytes(const uint8_t* bytes, size_t count)
 {
-    QStringList parts;
-    for (size_t i = 0; i < count; ++i)
-        parts << QStringLiteral("0x") + QString::number(bytes[i], 16).rightJustified(2, u'0').toUpper();
-    return parts.join(u' ');
+    return QString::fromStdString(hexText(std::string(reinterpret_cast<const char*>(bytes), count), "0x"));
 }

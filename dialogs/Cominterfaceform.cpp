@@ -4,6 +4,7 @@
 #include "platform/toolkit/DialogKeys.h"
 #include "platform/toolkit/FormScaler.h"
 #include "platform/toolkit/HandlerBinder.h"
+#include "platform/tty/LineSettings.h"
 #include "serial/SettingsTables.h"
 
 #include <optional>
@@ -13,11 +14,7 @@ TForm23* Form23 = nullptr;
 namespace {
 
 // What a new dialog commits, and what its boxes show until they are first refreshed.
-constexpr const char* kDefaultPort = "COM1";
-constexpr double kDefaultBaud = 19200.0;
-constexpr uint8_t kDefaultParity = 0;
-constexpr uint8_t kDefaultByteSize = 8;
-constexpr uint8_t kDefaultStopBits = 0;
+const platform::LineSettings& kDefaults = platform::kDefaultLineSettings;
 
 std::string textOf(const QComboBox* combo)
 {
@@ -60,7 +57,8 @@ void TForm23::buildControls()
     platform::scaleForm(this);
     platform::bindHandlersByName(this, this);
     platform::withoutDefaultOrCancelButton(this);
-    showSettings(kDefaultPort, kDefaultBaud, kDefaultParity, kDefaultByteSize, kDefaultStopBits);
+    showSettings(
+        kDefaults.portName, kDefaults.baudRate, kDefaults.parity, kDefaults.byteSize, kDefaults.stopBits);
 }
 
 void TForm23::setVisible(bool visible)
@@ -88,11 +86,11 @@ void TForm23::showSettings(
 
 void TForm23::SetDefaultSettings()
 {
-    CurPortName = kDefaultPort;
-    CurBaudRate = kDefaultBaud;
-    CurParity = kDefaultParity;
-    CurByteSize = kDefaultByteSize;
-    CurStopBits = kDefaultStopBits;
+    CurPortName = kDefaults.portName;
+    CurBaudRate = kDefaults.baudRate;
+    CurParity = kDefaults.parity;
+    CurByteSize = kDefaults.byteSize;
+    CurStopBits = kDefaults.stopBits;
     NewPortName = CurPortName;
     NewBaudRate = CurBaudRate;
     NewParity = CurParity;

@@ -125,10 +125,8 @@ std::string describeTaken(const platform::LineSettings& got, const platform::Lin
     return text;
 }
 
-int applyAndReadBack(platform::PortHandle port, const serial::LineRequest& request, std::ostream& out)
+int applyAndReadBack(platform::PortHandle port, const platform::LineSettings& asked, std::ostream& out)
 {
-    const platform::LineSettings asked { serial::lineSpeed(request.baudRate), request.parity,
-        request.byteSize, request.stopBits };
     std::string hardwareReason;
     const bool taken = platform::applyLineSettings(port, asked, &hardwareReason);
     platform::LineSettings got;
@@ -153,7 +151,7 @@ int applyAndReadBack(platform::PortHandle port, const serial::LineRequest& reque
 
 } // namespace
 
-int checkPort(const serial::LineRequest& request, bool applySettings, std::ostream& out)
+int checkPort(const platform::LineSettings& request, bool applySettings, std::ostream& out)
 {
     const std::string label = portLabel(request.portName);
     const platform::OpenResult opened = platform::openPortExclusive(request.portName);

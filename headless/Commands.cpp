@@ -13,7 +13,7 @@ namespace headless {
 namespace {
 
 // The file's line settings over request; false (reason set) when it cannot be read or is not ours.
-bool loadSettingsFile(const std::string& path, serial::LineRequest& request, std::string& reason)
+bool loadSettingsFile(const std::string& path, platform::LineSettings& request, std::string& reason)
 {
     const auto bytes = platform::readSmallRegularFile(path, settings_file::kFileSize);
     if (!bytes) {
@@ -25,11 +25,7 @@ bool loadSettingsFile(const std::string& path, serial::LineRequest& request, std
         reason = "--settings " + path + ": not a comtest settings file";
         return false;
     }
-    request.portName = loaded->portName;
-    request.baudRate = loaded->baudRate;
-    request.parity = loaded->parity;
-    request.byteSize = loaded->byteSize;
-    request.stopBits = loaded->stopBits;
+    request = loaded->settings;
     return true;
 }
 
@@ -40,11 +36,10 @@ std::string codeText(const std::optional<std::string>& text, unsigned code)
 
 } // namespace
 
-std::optional<serial::LineRequest> chooseLine(
+std::optional<platform::LineSettings> chooseLine(
     const CommandLine& line, const std::optional<std::string>& portName, std::string& reason)
 {
-    serial::LineRequest request;
-    request.portName = "COM1";
+    platform::LineSettings request;
     if (line.settingsFile && !loadSettingsFile(*line.settingsFile, request, reason))
         return std::nullopt;
     if (line.comPort)
@@ -71,7 +66,7 @@ std::string portLabel(const std::string& portName)
         + ")";
 }
 
-bool openForCommand(platform::PortHandle& port, const serial::LineRequest& request, std::ostream& err)
+bool openForCommand(platform::PortHandle& port, const platform::LineSettings& request, std::ostream& err)
 {
     std::string message;
     serial::OpenOutcome outcome;
@@ -83,9 +78,7 @@ bool openForCommand(platform::PortHandle& port, const serial::LineRequest& reque
         err << openFailureText(outcome.opened) << "\n";
         return false;
     }
-    const platform::LineSettings asked { serial::lineSpeed(request.baudRate), request.parity,
-        request.byteSize, request.stopBits };
-    err << "the line settings were refused (" << describeSettings(asked) << ")"
+    err << "the line settings were refused (" << describeSettings(request) << ")"
         << (outcome.hardwareReason.empty() ? "" : ": " + outcome.hardwareReason) << "\n";
     return false;
 }

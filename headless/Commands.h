@@ -29,7 +29,7 @@ int runCommand(const CommandLine& line, std::ostream& out, std::ostream& err);
 // The line the command uses: --settings FILE or the defaults (19200, 8N1), on the port named by
 // portName when given, else --com, else the file's port name, else COM1. Nothing when the file
 // cannot be read or is not a settings file; reason then says why in one line.
-std::optional<serial::LineRequest> chooseLine(
+std::optional<platform::LineSettings> chooseLine(
     const CommandLine& line, const std::optional<std::string>& portName, std::string& reason);
 
 // "19200 baud, 8 data bits, parity None, stop bits 1", with the settings dialog's names.
@@ -46,13 +46,13 @@ std::string openFailureText(const platform::OpenResult& opened);
 std::string lineStateText(platform::LineState state);
 
 // Opens and configures the port of --send or --selftest; on failure says why on err, in one line.
-bool openForCommand(platform::PortHandle& port, const serial::LineRequest& request, std::ostream& err);
+bool openForCommand(platform::PortHandle& port, const platform::LineSettings& request, std::ostream& err);
 
 int listPorts(const CommandLine& line, std::ostream& out);
-int checkPort(const serial::LineRequest& request, bool applySettings, std::ostream& out);
+int checkPort(const platform::LineSettings& request, bool applySettings, std::ostream& out);
 int sendAndCompare(
-    const CommandLine& line, const serial::LineRequest& request, std::ostream& out, std::ostream& err);
+    const CommandLine& line, const platform::LineSettings& request, std::ostream& out, std::ostream& err);
 // internal: through the UART's own loop mode instead of a plug.
-int selfTest(const serial::LineRequest& request, bool internal, std::ostream& out, std::ostream& err);
+int selfTest(const platform::LineSettings& request, bool internal, std::ostream& out, std::ostream& err);
 
 } // namespace headless

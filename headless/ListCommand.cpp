@@ -20,27 +20,13 @@ struct PortRow {
     platform::PortHolders holders;
 };
 
-// /dev/ttyS<k> is COM<k+1> unless --port maps that name elsewhere.
-std::optional<unsigned> defaultComNumber(const std::string& device)
-{
-    const std::string prefix = "/dev/ttyS";
-    if (device.rfind(prefix, 0) != 0)
-        return std::nullopt;
-    const std::string digits = device.substr(prefix.size());
-    const bool isNumber = !digits.empty() && digits.size() <= 6 && (digits == "0" || digits[0] != '0')
-        && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (!isNumber)
-        return std::nullopt;
-    return static_cast<unsigned>(std::stoul(digits)) + 1;
-}
-
 std::string comNameFor(const std::string& device)
 {
     auto& registry = platform::PortRegistry::instance();
     std::set<unsigned> candidates;
     for (const auto& [number, mapped] : registry.explicitMappings())
         candidates.insert(number);
-    if (const auto number = defaultComNumber(device))
+    if (const auto number = platform::PortRegistry::defaultComNumber(device))
         candidates.insert(*number);
     for (const unsigned number : candidates) {
         const std::string name = "COM" + std::to_string(number);

@@ -2,8 +2,8 @@
 #include "headless/SelftestCommand.h"
 
 #include "headless/Commands.h"
-#include "platform/tty/InputWait.h"
 #include "platform/tty/ModemLines.h"
+#include "platform/tty/SerialPort.h"
 #include "serial/HexText.h"
 #include "serial/SettingsTables.h"
 
@@ -19,13 +19,6 @@ namespace headless {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The settings dialog's lists.
-constexpr std::array<uint32_t, 10> kBaudRates { 110, 300, 1200, 2400, 4800, 9600, 19200, 38400, 57600,
-    115200 };
-constexpr std::array<uint8_t, 5> kParities { 0, 1, 2, 3, 4 };
-constexpr std::array<uint8_t, 4> kDataBits { 5, 6, 7, 8 };
-constexpr std::array<uint8_t, 2> kStopBits { 0, 2 };
 
 constexpr std::array<uint8_t, 8> kPattern { 0x55, 0xAA, 0x00, 0xFF, 0x0F, 0xF0, 0x5A, 0xA5 };
 
@@ -49,10 +42,8 @@ std::string masked(const std::string& bytes, uint8_t byteSize)
 
 Clock::duration rowTime(const platform::LineSettings& settings, size_t count)
 {
-    const int bits
-        = 1 + settings.byteSize + (settings.parity != 0 ? 1 : 0) + (settings.stopBits == 2 ? 2 : 1);
-    const auto wire
-        = std::chrono::microseconds(uint64_t(count) * uint64_t(bits) * 1000000 / settings.baudRate);
+    const auto wire = std::chrono::microseconds(
+        uint64_t(count) * uint64_t(platform::bitsPerCharacter(settings)) * 1000000 / settings.baudRate);
     return 2 * wire + kRowSlack;
 }
 
@@ -167,11 +158,11 @@ int checkModemLoops(platform::PortHandle port, bool loopMode, std::ostream& out)
 std::vector<platform::LineSettings> selfTestSettings()
 {
     std::vector<platform::LineSettings> all;
-    for (const uint32_t baud : kBaudRates)
-        for (const uint8_t parity : kParities)
-            for (const uint8_t size : kDataBits)
-                for (const uint8_t stop : kStopBits)
-                    all.push_back({ baud, parity, size, stop });
+    for (const double baud : settings_tables::baudValues())
+        for (const uint8_t parity : settings_tables::parityValues())
+            for (const uint8_t size : settings_tables::dataBitsValues())
+                for (const uint8_t stop : settings_tables::stopBitsValues())
+                    all.push_back({ platform::lineSpeed(baud), parity, size, stop });
     return all;
 }
 
@@ -180,7 +171,7 @@ std::string selfTestPattern(uint8_t byteSize)
     return masked(std::string(kPattern.begin(), kPattern.end()), byteSize);
 }
 
-int selfTest(const serial::LineRequest& request, bool internal, std::ostream& out, std::ostream& err)
+int selfTest(const platform::LineSettings& request, bool internal, std::ostream& out, std::ostream& err)
 {
     platform::PortHandle port = platform::kInvalidPort;
     if (!openForCommand(port, request, err))

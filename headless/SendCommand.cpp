@@ -2,7 +2,7 @@
 // (at most 128 bytes; more are discarded), close.
 #include "headless/Commands.h"
 
-#include "platform/tty/InputWait.h"
+#include "platform/tty/SerialPort.h"
 #include "serial/HexText.h"
 
 #include <chrono>
@@ -18,7 +18,6 @@ constexpr int kDefaultWaitMs = 500; // the window's tick
 // written as escapes so that the line stays one line.
 std::string printable(const std::string& bytes)
 {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text;
     for (const char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
@@ -33,7 +32,7 @@ std::string printable(const std::string& bytes)
         else if (c == '\\')
             text += "\\\\";
         else if (byte < 0x20 || byte == 0x7F)
-            text += std::string("\\x") + kDigits[byte >> 4] + kDigits[byte & 0x0F];
+            text += "\\x" + hexByte(byte);
         else
             text += c;
     }
@@ -94,7 +93,7 @@ void printReply(const serial::Reception& reception, const std::string& reply, st
 } // namespace
 
 int sendAndCompare(
-    const CommandLine& line, const serial::LineRequest& request, std::ostream& out, std::ostream& err)
+    const CommandLine& line, const platform::LineSettings& request, std::ostream& out, std::ostream& err)
 {
     platform::PortHandle port = platform::kInvalidPort;
     if (!openForCommand(port, request, err))

@@ -21,16 +21,19 @@ bool isSeparator(char c)
 
 } // namespace
 
-std::string hexText(const std::string& bytes)
+std::string hexByte(unsigned char byte)
 {
     static constexpr char kDigits[] = "0123456789ABCDEF";
+    return { kDigits[byte >> 4], kDigits[byte & 0x0F] };
+}
+
+std::string hexText(const std::string& bytes, const std::string& prefix)
+{
     std::string text;
     for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
         if (!text.empty())
             text += ' ';
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0F];
+        text += prefix + hexByte(static_cast<unsigned char>(c));
     }
     return text;
 }

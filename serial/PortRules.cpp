@@ -1,8 +1,6 @@
 #include "serial/PortRules.h"
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 #include <vector>
 
 namespace serial {
@@ -44,17 +42,8 @@ private:
 
 } // namespace
 
-uint32_t lineSpeed(double baudRate)
-{
-    if (!(baudRate >= 1.0)) // also NaN
-        return 0;
-    if (baudRate >= static_cast<double>(std::numeric_limits<uint32_t>::max()))
-        return std::numeric_limits<uint32_t>::max();
-    return static_cast<uint32_t>(std::trunc(baudRate));
-}
-
-bool openAndConfigure(
-    platform::PortHandle& port, const LineRequest& request, const FailureReport& report, OpenOutcome* outcome)
+bool openAndConfigure(platform::PortHandle& port, const platform::LineSettings& request,
+    const FailureReport& report, OpenOutcome* outcome)
 {
     OpenOutcome ignored;
     OpenOutcome& found = outcome ? *outcome : ignored;
@@ -64,9 +53,7 @@ bool openAndConfigure(
         report(kOpenError);
         return false;
     }
-    const platform::LineSettings settings { lineSpeed(request.baudRate), request.parity, request.byteSize,
-        request.stopBits };
-    if (platform::applyLineSettings(port, settings, &found.hardwareReason))
+    if (platform::applyLineSettings(port, request, &found.hardwareReason))
         return true;
     AwaitingClose opened(port);
     report(kSettingsError);

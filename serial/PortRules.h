@@ -14,19 +14,8 @@ inline constexpr const char* kOpenError = "開啟通訊埠錯誤!!";
 inline constexpr const char* kSettingsError = "通訊埠設定錯誤!!!";
 inline constexpr int kReceiveCap = 128;
 
-struct LineRequest {
-    std::string portName;
-    double baudRate = 19200.0;
-    uint8_t parity = 0;
-    uint8_t byteSize = 8;
-    uint8_t stopBits = 0;
-};
-
 // Told the message of a failure; returns once the user has seen it (it may run nested events).
 using FailureReport = std::function<void(const char* message)>;
-
-// The speed as the line takes it: the rate truncated toward zero to 32 bits (0 when it has none).
-uint32_t lineSpeed(double baudRate);
 
 // What an open and configure found, for callers that name the cause.
 struct OpenOutcome {
@@ -39,8 +28,8 @@ struct OpenOutcome {
 // new port; afterwards the port this call opened is closed, unless closeAndForget closed it during
 // the report, and port is set to no port unless a nested call replaced it meanwhile (that port is
 // left alone). Returns true when configured; outcome, when given, tells why not.
-bool openAndConfigure(platform::PortHandle& port, const LineRequest& request, const FailureReport& report,
-    OpenOutcome* outcome = nullptr);
+bool openAndConfigure(platform::PortHandle& port, const platform::LineSettings& request,
+    const FailureReport& report, OpenOutcome* outcome = nullptr);
 
 // Closes the port in port and sets port to no port; nothing without a port. Every close of a port
 // that openAndConfigure may still be reporting on goes through here, so that the report's end does

@@ -3,8 +3,6 @@
 #include <cstring>
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 
 namespace settings_file {
 
@@ -17,16 +15,6 @@ constexpr size_t kBaudRateByte = 4;
 constexpr size_t kBlockOffset = kHeaderSize;
 constexpr size_t kPortNameOffset = kBlockOffset + kBlockSize;
 
-// A double outside uint32's range has no defined conversion; clamp it first.
-uint32_t wholeBaudRate(double rate)
-{
-    if (!(rate > 0.0))
-        return 0;
-    if (rate >= 4294967295.0)
-        return std::numeric_limits<uint32_t>::max();
-    return static_cast<uint32_t>(std::trunc(rate));
-}
-
 } // namespace
 
 Block storeSettings(const Block& block, const LineSettings& settings)
@@ -35,9 +23,8 @@ Block storeSettings(const Block& block, const LineSettings& settings)
     result[kParityByte] = settings.parity;
     result[kByteSizeByte] = settings.byteSize;
     result[kStopBitsByte] = settings.stopBits;
-    const uint32_t rate = wholeBaudRate(settings.baudRate);
     for (size_t i = 0; i < 4; ++i)
-        result[kBaudRateByte + i] = static_cast<uint8_t>(rate >> (8 * i));
+        result[kBaudRateByte + i] = static_cast<uint8_t>(settings.baudRate >> (8 * i));
     return result;
 }
 
@@ -66,14 +53,16 @@ std::optional<Loaded> decode(std::span<const uint8_t> bytes)
         return std::nullopt;
     Loaded loaded;
     std::copy_n(bytes.begin() + kBlockOffset, kBlockSize, loaded.block.begin());
-    loaded.parity = loaded.block[kParityByte];
-    loaded.byteSize = loaded.block[kByteSizeByte];
-    loaded.stopBits = loaded.block[kStopBitsByte];
+    LineSettings& settings = loaded.settings;
+    settings.parity = loaded.block[kParityByte];
+    settings.byteSize = loaded.block[kByteSizeByte];
+    settings.stopBits = loaded.block[kStopBitsByte];
+    settings.baudRate = 0;
     for (size_t i = 0; i < 4; ++i)
-        loaded.baudRate |= static_cast<uint32_t>(loaded.block[kBaudRateByte + i]) << (8 * i);
+        settings.baudRate |= static_cast<uint32_t>(loaded.block[kBaudRateByte + i]) << (8 * i);
     const auto name = bytes.subspan(kPortNameOffset, kPortNameSize);
     const auto end = std::find(name.begin(), name.end(), uint8_t { 0 });
-    loaded.portName.assign(name.begin(), end);
+    settings.portName.assign(name.begin(), end);
     return loaded;
 }
 

@@ -9,6 +9,8 @@
 // Nothing here touches a window or a file, so that the format can be tested and fuzzed on its own.
 #pragma once
 
+#include "platform/tty/LineSettings.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -29,27 +31,15 @@ inline constexpr size_t kFileSize = kHeaderSize + kBlockSize + kPortNameSize;
 using Block = std::array<uint8_t, kBlockSize>;
 using FileBytes = std::array<uint8_t, kFileSize>;
 
-// The settings that a file stores, as the settings dialog holds them.
-struct LineSettings {
-    std::string portName;
-    double baudRate = 0.0;
-    uint8_t parity = 0;
-    uint8_t byteSize = 0;
-    uint8_t stopBits = 0;
-};
+using platform::LineSettings;
 
 // What a file holds: its whole block and the settings read from it, unchecked against any list.
 struct Loaded {
     Block block {};
-    uint8_t parity = 0;
-    uint8_t byteSize = 0;
-    uint8_t stopBits = 0;
-    uint32_t baudRate = 0;
-    std::string portName;
+    LineSettings settings;
 };
 
-// The block with bytes 1 to 7 taken from settings; every other byte as given. The baud rate is
-// truncated toward zero (a value below 0 stores 0, one past the 32-bit range stores its maximum).
+// The block with bytes 1 to 7 taken from settings; every other byte as given.
 Block storeSettings(const Block& block, const LineSettings& settings);
 
 // The whole file for settings over block (see storeSettings); a longer port name keeps its first

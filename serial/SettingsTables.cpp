@@ -27,6 +27,15 @@ std::optional<std::string> textOf(
     return std::nullopt;
 }
 
+template <typename Value, size_t N>
+std::vector<Value> valuesOf(const std::array<std::pair<const char*, Value>, N>& table)
+{
+    std::vector<Value> values;
+    for (const auto& row : table)
+        values.push_back(row.second);
+    return values;
+}
+
 const std::array<std::pair<const char*, std::string>, 4> ports { { { "COM1", "COM1" }, { "COM2", "COM2" },
     { "COM3", "COM3" }, { "COM4", "COM4" } } };
 const std::array<std::pair<const char*, double>, 10> bauds { { { "110", 110.0 }, { "300", 300.0 },
@@ -80,6 +89,23 @@ std::optional<std::string> dataBitsText(unsigned char value)
 std::optional<std::string> stopBitsText(unsigned char value)
 {
     return textOf(stopBits, value);
+}
+
+std::vector<double> baudValues()
+{
+    return valuesOf(bauds);
+}
+std::vector<unsigned char> parityValues()
+{
+    return valuesOf(parities);
+}
+std::vector<unsigned char> dataBitsValues()
+{
+    return valuesOf(dataBits);
+}
+std::vector<unsigned char> stopBitsValues()
+{
+    return valuesOf(stopBits);
 }
 
 } // namespace settings_tables

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace settings_tables {
 
@@ -19,5 +20,11 @@ std::optional<std::string> baudText(double value);
 std::optional<std::string> parityText(unsigned char value);
 std::optional<std::string> dataBitsText(unsigned char value);
 std::optional<std::string> stopBitsText(unsigned char value);
+
+// Every row's value, in the order of the list (the self-test runs them all).
+std::vector<double> baudValues();
+std::vector<unsigned char> parityValues();
+std::vector<unsigned char> dataBitsValues();
+std::vector<unsigned char> stopBitsValues();
 
 } // namespace settings_tables

@@ -130,7 +130,7 @@ private:
 inline std::string writeSettingsFile(const std::string& path, const std::string& portName, double baud,
     uint8_t parity, uint8_t byteSize, uint8_t stopBits)
 {
-    const settings_file::LineSettings settings { portName, baud, parity, byteSize, stopBits };
+    const platform::LineSettings settings { platform::lineSpeed(baud), parity, byteSize, stopBits, portName };
     const auto bytes = settings_file::encode(settings, settings_file::Block {});
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) {

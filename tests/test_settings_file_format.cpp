@@ -32,7 +32,7 @@ std::vector<uint8_t> workedExample()
 
 LineSettings defaults()
 {
-    return { "COM1", 19200.0, 0, 8, 0 };
+    return { 19200, 0, 8, 0, "COM1" };
 }
 
 std::vector<uint8_t> encoded(const LineSettings& settings, const Block& block = {})
@@ -89,7 +89,7 @@ TEST(SettingsFileFormat, SavingCarriesUninterpretedBlockBytesThroughUntouched)
 TEST(SettingsFileFormat, StoringSettingsChangesOnlyBlockBytesOneToSeven)
 {
     const Block block = patternedBlock();
-    const Block stored = settings_file::storeSettings(block, { "COM2", 115200.0, 2, 7, 2 });
+    const Block stored = settings_file::storeSettings(block, { 115200, 2, 7, 2, "COM2" });
     for (size_t i = 0; i < 256; ++i) {
         if (i >= 1 && i <= 7)
             continue;
@@ -106,22 +106,24 @@ TEST(SettingsFileFormat, StoringSettingsChangesOnlyBlockBytesOneToSeven)
 
 TEST(SettingsFileFormat, BaudRateIsTruncatedTowardZeroAndKeptInRange)
 {
-    EXPECT_EQ(settings_file::decode(encoded({ "COM1", 19200.9, 0, 8, 0 }))->baudRate, 19200u);
-    EXPECT_EQ(settings_file::decode(encoded({ "COM1", -5.0, 0, 8, 0 }))->baudRate, 0u);
-    EXPECT_EQ(settings_file::decode(encoded({ "COM1", 1e12, 0, 8, 0 }))->baudRate, 4294967295u);
-    EXPECT_EQ(settings_file::decode(encoded({ "COM1", 4294967295.0, 0, 8, 0 }))->baudRate, 4294967295u);
+    const std::pair<double, uint32_t> rates[] { { 19200.9, 19200u }, { 0.5, 0u }, { -5.0, 0u },
+        { 1e12, 4294967295u }, { 4294967295.0, 4294967295u } };
+    for (const auto& [asked, stored] : rates) {
+        const LineSettings settings { platform::lineSpeed(asked), 0, 8, 0, "COM1" };
+        EXPECT_EQ(settings_file::decode(encoded(settings))->settings.baudRate, stored) << asked;
+    }
 }
 
 TEST(SettingsFileFormat, ShortPortNameIsFollowedByZeroBytes)
 {
-    const std::vector<uint8_t> file = encoded({ "CO", 9600.0, 0, 8, 0 });
+    const std::vector<uint8_t> file = encoded({ 9600, 0, 8, 0, "CO" });
     EXPECT_EQ(
         std::vector<uint8_t>(file.begin() + 292, file.end()), (std::vector<uint8_t> { 'C', 'O', 0, 0 }));
 }
 
 TEST(SettingsFileFormat, LongPortNameKeepsItsFirstFourCharacters)
 {
-    const std::vector<uint8_t> file = encoded({ "COM12", 9600.0, 0, 8, 0 });
+    const std::vector<uint8_t> file = encoded({ 9600, 0, 8, 0, "COM12" });
     EXPECT_EQ(std::vector<uint8_t>(file.begin() + 292, file.end()), bytesOf("COM1"));
 }
 
@@ -129,26 +131,26 @@ TEST(SettingsFileFormat, WorkedExampleDecodesToTheDefaults)
 {
     const auto loaded = settings_file::decode(workedExample());
     ASSERT_TRUE(loaded.has_value());
-    EXPECT_EQ(loaded->portName, "COM1");
-    EXPECT_EQ(loaded->baudRate, 19200u);
-    EXPECT_EQ(loaded->parity, 0);
-    EXPECT_EQ(loaded->byteSize, 8);
-    EXPECT_EQ(loaded->stopBits, 0);
+    EXPECT_EQ(loaded->settings.portName, "COM1");
+    EXPECT_EQ(loaded->settings.baudRate, 19200u);
+    EXPECT_EQ(loaded->settings.parity, 0);
+    EXPECT_EQ(loaded->settings.byteSize, 8);
+    EXPECT_EQ(loaded->settings.stopBits, 0);
     EXPECT_EQ(loaded->block, settings_file::storeSettings(Block {}, defaults()));
 }
 
 TEST(SettingsFileFormat, DecodingGivesBackTheWholeBlockThatWasSaved)
 {
-    const LineSettings settings { "COM4", 57600.0, 4, 5, 1 };
+    const LineSettings settings { 57600, 4, 5, 1, "COM4" };
     const Block block = patternedBlock();
     const auto loaded = settings_file::decode(encoded(settings, block));
     ASSERT_TRUE(loaded.has_value());
     EXPECT_EQ(loaded->block, settings_file::storeSettings(block, settings));
-    EXPECT_EQ(loaded->portName, "COM4");
-    EXPECT_EQ(loaded->baudRate, 57600u);
-    EXPECT_EQ(loaded->parity, 4);
-    EXPECT_EQ(loaded->byteSize, 5);
-    EXPECT_EQ(loaded->stopBits, 1);
+    EXPECT_EQ(loaded->settings.portName, "COM4");
+    EXPECT_EQ(loaded->settings.baudRate, 57600u);
+    EXPECT_EQ(loaded->settings.parity, 4);
+    EXPECT_EQ(loaded->settings.byteSize, 5);
+    EXPECT_EQ(loaded->settings.stopBits, 1);
 }
 
 TEST(SettingsFileFormat, HeaderInAnotherLetterCaseIsRefused)
@@ -202,22 +204,26 @@ TEST(SettingsFileFormat, BytesPastThePortNameFieldAreIgnored)
     file.insert(file.end(), { 'X', 'Y', 0, 0xFF });
     const auto loaded = settings_file::decode(file);
     ASSERT_TRUE(loaded.has_value());
-    EXPECT_EQ(loaded->portName, "COM1");
+    EXPECT_EQ(loaded->settings.portName, "COM1");
 }
 
 TEST(SettingsFileFormat, PortNameEndsAtItsFirstZeroByte)
 {
+    EXPECT_EQ(settings_file::decode(withPortNameField(workedExample(), std::string("CO\0\0", 4)))
+                  ->settings.portName,
+        "CO");
     EXPECT_EQ(
-        settings_file::decode(withPortNameField(workedExample(), std::string("CO\0\0", 4)))->portName, "CO");
+        settings_file::decode(withPortNameField(workedExample(), std::string("C\0M1", 4)))->settings.portName,
+        "C");
     EXPECT_EQ(
-        settings_file::decode(withPortNameField(workedExample(), std::string("C\0M1", 4)))->portName, "C");
-    EXPECT_EQ(
-        settings_file::decode(withPortNameField(workedExample(), std::string("\0OM1", 4)))->portName, "");
+        settings_file::decode(withPortNameField(workedExample(), std::string("\0OM1", 4)))->settings.portName,
+        "");
 }
 
 TEST(SettingsFileFormat, FourNonZeroPortNameBytesAreTakenWhole)
 {
-    EXPECT_EQ(settings_file::decode(withPortNameField(workedExample(), "ZQ\xE9!"))->portName, "ZQ\xE9!");
+    EXPECT_EQ(
+        settings_file::decode(withPortNameField(workedExample(), "ZQ\xE9!"))->settings.portName, "ZQ\xE9!");
 }
 
 TEST(SettingsFileFormat, ValuesOffTheDialogsListsAreTakenAsTheyStand)
@@ -230,10 +236,10 @@ TEST(SettingsFileFormat, ValuesOffTheDialogsListsAreTakenAsTheyStand)
     file[41] = 0x02;
     const auto loaded = settings_file::decode(file);
     ASSERT_TRUE(loaded.has_value());
-    EXPECT_EQ(loaded->parity, 9);
-    EXPECT_EQ(loaded->byteSize, 9);
-    EXPECT_EQ(loaded->stopBits, 7);
-    EXPECT_EQ(loaded->baudRate, 600u);
+    EXPECT_EQ(loaded->settings.parity, 9);
+    EXPECT_EQ(loaded->settings.byteSize, 9);
+    EXPECT_EQ(loaded->settings.stopBits, 7);
+    EXPECT_EQ(loaded->settings.baudRate, 600u);
 }
 
 TEST(SettingsFileFormat, BaudRateIsReadLeastSignificantByteFirstOverAllFourBytes)
@@ -243,7 +249,7 @@ TEST(SettingsFileFormat, BaudRateIsReadLeastSignificantByteFirstOverAllFourBytes
     file[41] = 0x02;
     file[42] = 0x03;
     file[43] = 0xF4;
-    EXPECT_EQ(settings_file::decode(file)->baudRate, 0xF4030201u);
+    EXPECT_EQ(settings_file::decode(file)->settings.baudRate, 0xF4030201u);
 }
 
 int main(int argc, char** argv)

@@ -13,10 +13,6 @@ namespace platform {
 
 namespace {
 
-// Unix98 pty slaves (/dev/pts/N) have these majors.
-constexpr unsigned kFirstPtySlaveMajor = 136;
-constexpr unsigned kLastPtySlaveMajor = 143;
-
 std::string firstLine(const fs::path& file)
 {
     std::ifstream in(file);
@@ -124,6 +120,12 @@ std::vector<SerialDeviceInfo> serialDevices(const InventoryRoots& roots)
     return devices;
 }
 
+bool isPseudoTerminalMajor(unsigned deviceMajor)
+{
+    // Unix98 pty slaves (/dev/pts/N) have these majors.
+    return deviceMajor >= 136 && deviceMajor <= 143;
+}
+
 SerialDeviceInfo describeDevice(const std::string& devicePath, const InventoryRoots& roots)
 {
     SerialDeviceInfo info;
@@ -132,7 +134,7 @@ SerialDeviceInfo describeDevice(const std::string& devicePath, const InventoryRo
     if (stat(devicePath.c_str(), &node) != 0 || !S_ISCHR(node.st_mode))
         return info;
     const unsigned deviceMajor = major(node.st_rdev);
-    if (deviceMajor >= kFirstPtySlaveMajor && deviceMajor <= kLastPtySlaveMajor) {
+    if (isPseudoTerminalMajor(deviceMajor)) {
         info.driver = "pty";
         return info;
     }

@@ -17,6 +17,7 @@
 //   serialDevices    every serial device, in natural name order (ttyS2 before ttyS10)
 //   describeDevice   what is known of one device path
 //   sameDevice       whether two paths stand for the same device node
+//   isPseudoTerminalMajor  whether a device major number is a pseudo-terminal's
 #pragma once
 
 #include <string>
@@ -42,6 +43,9 @@ struct InventoryRoots {
 std::vector<SerialDeviceInfo> serialDevices(const InventoryRoots& roots = {});
 
 SerialDeviceInfo describeDevice(const std::string& devicePath, const InventoryRoots& roots = {});
+
+// Whether a character device major number is a pseudo-terminal's (/dev/pts/N).
+bool isPseudoTerminalMajor(unsigned deviceMajor);
 
 // True when both paths exist and are the same character device (by device number), or resolve to
 // the same file; "/dev/serial/by-id/usb-..." and "/dev/ttyUSB0" are one device.

@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <map>
-#include <mutex>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -26,22 +24,6 @@ namespace {
 constexpr std::array kLockFolders { "/run/lock", "/var/lock" };
 constexpr char kDeviceFolder[] = "/dev/";
 constexpr size_t kLongestLockFile = 256;
-
-struct OwnLockFile {
-    int fd = -1;
-    pid_t maker = 0;
-};
-
-struct OwnLockFiles {
-    std::mutex mutex;
-    std::map<std::string, OwnLockFile> files;
-};
-
-OwnLockFiles& ownLockFiles()
-{
-    static OwnLockFiles own;
-    return own;
-}
 
 std::string realPathOf(const std::string& path)
 {
@@ -116,10 +98,8 @@ bool sameFile(int fd, const std::string& path)
 
 bool madeHere(const std::string& path)
 {
-    auto& own = ownLockFiles();
-    std::lock_guard lock(own.mutex);
-    const auto it = own.files.find(path);
-    return it != own.files.end() && it->second.maker == getpid();
+    const auto own = PortRegistry::instance().lockFile(path);
+    return own && own->maker == getpid();
 }
 
 // Only we write our PID; a file naming it that we do not hold was left by a port we lost track of.
@@ -204,7 +184,7 @@ bool writeWhole(int fd, const std::string& content)
 // A port that Exit leaves open keeps its lock file until here; the port itself stays as it is.
 void removeHeldLockFilesAtExit()
 {
-    for (const auto& [handle, path] : PortRegistry::instance().heldLockFiles())
+    for (const auto& path : PortRegistry::instance().lockFilePaths())
         removeOwnLockFile(path);
 }
 
@@ -212,9 +192,8 @@ void removeAtExitOnce()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        // Made before the handler is registered, so that both outlive it.
+        // Made before the handler is registered, so that it outlives it.
         PortRegistry::instance();
-        ownLockFiles();
         std::atexit(removeHeldLockFilesAtExit);
     });
 }
@@ -243,9 +222,7 @@ Made makeLockFile(const std::string& path, bool mayRetry = true)
         return Made::FolderRefused;
     }
     removeAtExitOnce();
-    auto& own = ownLockFiles();
-    std::lock_guard lock(own.mutex);
-    own.files[path] = OwnLockFile { fd, getpid() };
+    PortRegistry::instance().noteLockFile(path, { fd, getpid() });
     return Made::Yes;
 }
 
@@ -302,16 +279,15 @@ void removeOwnLockFile(const std::string& path)
 {
     if (path.empty())
         return;
-    auto& own = ownLockFiles();
-    std::lock_guard lock(own.mutex);
-    const auto it = own.files.find(path);
-    if (it == own.files.end() || it->second.maker != getpid())
+    auto& registry = PortRegistry::instance();
+    const auto own = registry.lockFile(path);
+    if (!own || own->maker != getpid())
         return;
-    if (sameFile(it->second.fd, path))
+    if (sameFile(own->fd, path))
         unlink(path.c_str());
     // Closing lets go of the flock; the file is gone by then, so nobody takes the unlocked one.
-    close(it->second.fd);
-    own.files.erase(it);
+    close(own->fd);
+    registry.forgetLockFile(path);
 }
 
 } // namespace platform

@@ -2,6 +2,12 @@
 
 namespace platform {
 
+namespace {
+
+constexpr char kSerialNodePrefix[] = "/dev/ttyS";
+
+} // namespace
+
 PortRegistry& PortRegistry::instance()
 {
     static PortRegistry registry;
@@ -37,7 +43,18 @@ std::optional<std::string> PortRegistry::deviceFor(const std::string& portName) 
     std::lock_guard lock(mutex_);
     if (auto it = mappings_.find(*number); it != mappings_.end())
         return it->second;
-    return "/dev/ttyS" + std::to_string(*number - 1);
+    return kSerialNodePrefix + std::to_string(*number - 1);
+}
+
+std::optional<unsigned> PortRegistry::defaultComNumber(const std::string& devicePath)
+{
+    if (!devicePath.starts_with(kSerialNodePrefix))
+        return std::nullopt;
+    const std::string index = devicePath.substr(sizeof kSerialNodePrefix - 1);
+    if (index == "0")
+        return 1;
+    const auto number = comNumber("COM" + index); // the same digits rule: no sign, no leading zero
+    return number ? std::optional<unsigned>(*number + 1) : std::nullopt;
 }
 
 std::map<unsigned, std::string> PortRegistry::explicitMappings() const
@@ -74,14 +91,33 @@ std::optional<std::string> PortRegistry::deviceOf(int handle) const
     return std::nullopt;
 }
 
-std::map<int, std::string> PortRegistry::heldLockFiles() const
+void PortRegistry::noteLockFile(const std::string& path, const OwnLockFile& file)
 {
     std::lock_guard lock(mutex_);
-    std::map<int, std::string> files;
-    for (const auto& [handle, entry] : held_)
-        if (!entry.second.empty())
-            files[handle] = entry.second;
-    return files;
+    lockFiles_[path] = file;
+}
+
+std::optional<PortRegistry::OwnLockFile> PortRegistry::lockFile(const std::string& path) const
+{
+    std::lock_guard lock(mutex_);
+    if (auto it = lockFiles_.find(path); it != lockFiles_.end())
+        return it->second;
+    return std::nullopt;
+}
+
+void PortRegistry::forgetLockFile(const std::string& path)
+{
+    std::lock_guard lock(mutex_);
+    lockFiles_.erase(path);
+}
+
+std::vector<std::string> PortRegistry::lockFilePaths() const
+{
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> paths;
+    for (const auto& entry : lockFiles_)
+        paths.push_back(entry.first);
+    return paths;
 }
 
 void PortRegistry::reset()

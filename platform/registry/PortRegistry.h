@@ -1,6 +1,6 @@
 // The one process-wide registry of what the design's globals do not hold: which device each COMn
-// name stands for, the built-in loop-back device, the ports (with their lock files) that this
-// process holds, so that an exit can release what a test left open, and the port in a UART's loop
+// name stands for, the built-in loop-back device, the ports that this process holds, the lock files
+// it made (so that an exit removes those of ports a test left open), and the port in a UART's loop
 // mode, so that a signal can end that mode.
 #pragma once
 
@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -28,6 +29,9 @@ public:
     // is not a COM name stands for no device (it is never opened as a path).
     std::optional<std::string> deviceFor(const std::string& portName) const;
 
+    // The COM number that stands for the device unless mapped elsewhere: /dev/ttyS<k> is COM<k+1>.
+    static std::optional<unsigned> defaultComNumber(const std::string& devicePath);
+
     // Every explicit mapping (from --port and --loopback), by COM number.
     std::map<unsigned, std::string> explicitMappings() const;
 
@@ -36,7 +40,17 @@ public:
     void noteReleased(int handle);
     std::optional<std::string> lockFileOf(int handle) const;
     std::optional<std::string> deviceOf(int handle) const;
-    std::map<int, std::string> heldLockFiles() const;
+
+    // Our own lock files, by path: the descriptor that holds each one's flock and the process that
+    // made it (a forked child's copy of this table is not its own).
+    struct OwnLockFile {
+        int fd = -1;
+        int maker = 0;
+    };
+    void noteLockFile(const std::string& path, const OwnLockFile& file);
+    std::optional<OwnLockFile> lockFile(const std::string& path) const;
+    void forgetLockFile(const std::string& path);
+    std::vector<std::string> lockFilePaths() const;
 
     // The port in loop mode (-1: none), lock-free for a signal handler, and the signal actions that
     // were in place before loop mode began.
@@ -47,7 +61,7 @@ public:
     };
     LoopMode& loopMode() { return loopMode_; }
 
-    // Forgets every mapping and held port (for tests).
+    // Forgets every mapping and held port (for tests); lock files made stay ours to remove.
     void reset();
 
 private:
@@ -55,6 +69,7 @@ private:
     mutable std::mutex mutex_;
     std::map<unsigned, std::string> mappings_;
     std::map<int, std::pair<std::string, std::string>> held_;
+    std::map<std::string, OwnLockFile> lockFiles_;
     LoopMode loopMode_;
 };
 

@@ -39,4 +39,9 @@ void dismissAllMessageBoxes()
             box->done(QMessageBox::Ok);
 }
 
+void reportError(const std::string& text)
+{
+    messageBox(text, "ERROR");
+}
+
 } // namespace platform

@@ -14,6 +14,9 @@ enum class BoxIcon { None, Stop };
 // Shows the box and returns when it has been dismissed. Texts are UTF-8.
 void messageBox(const std::string& text, const std::string& caption, BoxIcon icon = BoxIcon::None);
 
+// The box of a failure the user has to see: captioned "ERROR".
+void reportError(const std::string& text);
+
 // Makes every box that is up, and every later one, return at once (the program is ending).
 void dismissAllMessageBoxes();
 

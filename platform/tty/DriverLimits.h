@@ -1,3 +1,4 @@
+// Internal to the serial port layer (SerialPort.h).
 // What a serial driver takes but its hardware does not run, for the drivers that tell enough.
 //
 // Principles of operation

@@ -197,8 +197,7 @@ LineSettings describeLine(const LineBits& bits)
 
 int bitsPerCharacter(const LineBits& bits)
 {
-    const LineSettings settings = describeLine(bits);
-    return 1 + settings.byteSize + (settings.parity != 0 ? 1 : 0) + (settings.stopBits == 2 ? 2 : 1);
+    return bitsPerCharacter(describeLine(bits));
 }
 
 } // namespace platform

@@ -1,3 +1,4 @@
+// Internal to the serial port layer (SerialPort.h).
 // The line settings of a tty as raw termios words, held in a struct of our own so that the code that
 // builds and checks them needs neither <termios.h> nor the kernel's termios2 header (the two clash).
 //

@@ -1,5 +1,6 @@
 #include "platform/tty/SerialPort.h"
 
+#include "platform/discovery/DeviceInventory.h"
 #include "platform/discovery/LockFiles.h"
 #include "platform/discovery/PortHolders.h"
 #include "platform/files/Descriptors.h"
@@ -25,10 +26,6 @@ namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Unix98 pty slaves (/dev/pts/N) have these majors.
-constexpr unsigned kFirstPtySlaveMajor = 136;
-constexpr unsigned kLastPtySlaveMajor = 143;
 
 // How long a hung-up node may take to be removed when its device went away, and how often to look.
 constexpr auto kNodeRemovalTime = std::chrono::milliseconds(1000);
@@ -92,8 +89,7 @@ bool isPseudoTerminal(int fd)
     struct stat status { };
     if (fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode))
         return false;
-    const unsigned deviceMajor = major(status.st_rdev);
-    return deviceMajor >= kFirstPtySlaveMajor && deviceMajor <= kLastPtySlaveMajor;
+    return isPseudoTerminalMajor(major(status.st_rdev));
 }
 
 // The time count bytes need on the wire at the port's real speed, plus a second of slack.
@@ -110,21 +106,26 @@ Clock::duration writeAllowance(PortHandle port, size_t count)
     return std::chrono::microseconds(lineMicroseconds) + std::chrono::seconds(1);
 }
 
-// Waits until the port takes more output; false once the deadline passed or the device is gone.
-bool waitWritable(PortHandle port, Clock::time_point deadline)
+// Waits for the events on the port; what poll reported, or 0 once the deadline has passed.
+short waitForEvents(PortHandle port, short events, Clock::time_point deadline)
 {
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0)
-            return false;
-        pollfd entry { port, POLLOUT, 0 };
+            return 0;
+        pollfd entry { port, events, 0 };
         const int ready = poll(&entry, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready <= 0 || (entry.revents & (POLLERR | POLLHUP | POLLNVAL)))
-            return false;
-        return true;
+        return ready > 0 ? entry.revents : 0;
     }
+}
+
+// Waits until the port takes more output; false once the deadline passed or the device is gone.
+bool waitWritable(PortHandle port, Clock::time_point deadline)
+{
+    const short got = waitForEvents(port, POLLOUT, deadline);
+    return (got & POLLOUT) && !(got & (POLLERR | POLLHUP | POLLNVAL));
 }
 
 } // namespace
@@ -270,6 +271,11 @@ int readBytes(PortHandle port, uint8_t* into, int count)
         total += static_cast<int>(got);
     }
     return total;
+}
+
+bool waitForInput(PortHandle port, Clock::time_point deadline)
+{
+    return isPort(port) && (waitForEvents(port, POLLIN, deadline) & POLLIN);
 }
 
 void discardInput(PortHandle port)

@@ -41,13 +41,19 @@
 //   readLineSettings    what the port has now, in the program's codes
 //   lineState           up, vanished, or hung up with its node still there
 //   bytesWaiting        count of received bytes not yet read (0 on any failure)
+//   waitForInput        wait, up to a deadline, until bytes are waiting
 //   readBytes           read up to n bytes that are already waiting
 //   discardInput        throw away the input queue only
 //   writeAll            write every byte, giving up after the time the line speed needs plus ~1 s
 //   closePort           discard unread input (unless kept or shared), remove our lock file,
 //                       release our locks, close
+//   The modem lines and the UART's loop mode of an open port are in ModemLines.h. LineBits.h,
+//   Termios2.h and DriverLimits.h are this layer's own helpers, used by nobody else.
 #pragma once
 
+#include "platform/tty/LineSettings.h"
+
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -61,15 +67,6 @@ inline bool isPort(PortHandle h)
 {
     return h > 2;
 }
-
-// Line settings as the program's own codes: parity 0 none, 1 odd, 2 even, 3 mark, 4 space;
-// stop bits 0 one, 1 one and a half, 2 two; data bits 5 to 8.
-struct LineSettings {
-    uint32_t baudRate = 19200;
-    uint8_t parity = 0;
-    uint8_t byteSize = 8;
-    uint8_t stopBits = 0;
-};
 
 // Why an open failed, for the headless commands that name the cause.
 enum class OpenFailure {
@@ -129,6 +126,10 @@ int bytesWaiting(PortHandle port);
 
 // Reads up to count bytes that are already waiting; returns the number read (0 on failure).
 int readBytes(PortHandle port, uint8_t* into, int count);
+
+// True as soon as bytes are waiting to be read; false once the deadline has passed, or at once when
+// the device is gone (hung up) or the handle is no port. Reads nothing, never spins.
+bool waitForInput(PortHandle port, std::chrono::steady_clock::time_point deadline);
 
 // Throws away the input queue; the output queue is left alone.
 void discardInput(PortHandle port);

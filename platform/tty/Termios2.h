@@ -1,3 +1,4 @@
+// Internal to the serial port layer (SerialPort.h).
 // Reading and writing a tty's settings through termios2, which carries any speed the driver takes.
 // Only Termios2.cpp sees the kernel's header; everyone else works on LineBits.
 #pragma once

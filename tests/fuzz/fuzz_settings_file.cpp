@@ -51,10 +51,9 @@ void checkLoaded(std::span<const uint8_t> bytes, const Loaded& loaded)
 {
     require(std::equal(loaded.block.begin(), loaded.block.end(), bytes.begin() + kHeaderSize),
         "the block is the file's block");
-    require(loaded.portName.size() <= kPortNameSize, "the port name fits its field");
-    require(loaded.portName.find('\0') == std::string::npos, "the port name ends at its first zero byte");
-    const LineSettings settings { loaded.portName, static_cast<double>(loaded.baudRate), loaded.parity,
-        loaded.byteSize, loaded.stopBits };
+    const LineSettings& settings = loaded.settings;
+    require(settings.portName.size() <= kPortNameSize, "the port name fits its field");
+    require(settings.portName.find('\0') == std::string::npos, "the port name ends at its first zero byte");
     const FileBytes saved = encode(settings, loaded.block);
     require(saved == expectedResave(bytes), "saving what was loaded gives the same file back");
     const Block stored = storeSettings(loaded.block, settings);
