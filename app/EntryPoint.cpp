@@ -10,12 +10,6 @@
 
 namespace {
 
-int badArguments(const std::string& reason)
-{
-    std::cerr << "comtest: " << reason << "\n" << usageText();
-    return 2;
-}
-
 // Applies the mappings in the order given, so that the last mapping of a name wins.
 bool applyMappings(const CommandLine& line, platform::Loopback& loopback)
 {
@@ -35,8 +29,10 @@ int main(int argc, char** argv)
 {
     // Parsed before the toolkit starts, so that these work without a display.
     const CommandLine line = parseCommandLine(argc, argv);
-    if (!line.error.empty())
-        return badArguments(line.error);
+    if (!line.error.empty()) {
+        std::cerr << "comtest: " << line.error << "\n" << usageText();
+        return 2;
+    }
     if (line.help) {
         std::cout << usageText();
         return 0;

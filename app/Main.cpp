@@ -20,10 +20,12 @@ TForm1::TForm1(QWidget* owner)
     platform::bindHandlersByName(this, this);
     platform::letMenuShortcutsWin(this);
     platform::keepToolTipsToTheirControls(this);
-    TxText.clear();
-    PortName.clear();
-    LastFileName.clear();
-    applyDefaultLineSettings();
+    const platform::LineSettings& defaults = platform::kDefaultLineSettings;
+    PortName = defaults.portName;
+    BaudRate = defaults.baudRate;
+    Parity = defaults.parity;
+    ByteSize = defaults.byteSize;
+    StopBits = defaults.stopBits;
 }
 
 TForm1::~TForm1() = default;
@@ -42,16 +44,6 @@ void TForm1::createComponents()
     PCTest_Timer = new platform::WindowTimer(this, "PCTest_Timer", 500, "PCTest_TimerTimer");
     RXStart_Timer = new platform::WindowTimer(this, "RXStart_Timer", 500, "RXStart_TimerTimer");
     TXStart_Timer = new platform::WindowTimer(this, "TXStart_Timer", 500, "");
-}
-
-void TForm1::applyDefaultLineSettings()
-{
-    const platform::LineSettings& defaults = platform::kDefaultLineSettings;
-    PortName = defaults.portName;
-    BaudRate = defaults.baudRate;
-    Parity = defaults.parity;
-    ByteSize = defaults.byteSize;
-    StopBits = defaults.stopBits;
 }
 
 void TForm1::FileExitClick(QObject*)

@@ -62,7 +62,6 @@ protected:
 
 private:
     void createComponents();
-    void applyDefaultLineSettings();
 };
 
 extern TForm1* Form1;

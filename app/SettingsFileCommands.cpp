@@ -23,21 +23,6 @@ platform::LineSettings committedSettings(const TForm23& dialog)
         dialog.CurStopBits, dialog.CurPortName };
 }
 
-// Both the committed and the pending set take the loaded values, unchecked against the lists.
-void applyLoadedSettings(TForm23& dialog, const platform::LineSettings& loaded)
-{
-    dialog.CurParity = loaded.parity;
-    dialog.CurByteSize = loaded.byteSize;
-    dialog.CurStopBits = loaded.stopBits;
-    dialog.CurBaudRate = loaded.baudRate;
-    dialog.NewBaudRate = dialog.CurBaudRate;
-    dialog.NewParity = dialog.CurParity;
-    dialog.NewByteSize = dialog.CurByteSize;
-    dialog.NewStopBits = dialog.CurStopBits;
-    dialog.CurPortName = loaded.portName;
-    dialog.NewPortName = dialog.CurPortName;
-}
-
 } // namespace
 
 void TForm1::FileOpenClick(QObject* Sender)
@@ -56,7 +41,7 @@ void TForm1::FileOpenClick(QObject* Sender)
         return;
     }
     std::copy(loaded->block.begin(), loaded->block.end(), FileBuffer);
-    applyLoadedSettings(*Form23, loaded->settings);
+    Form23->TakeSettings(loaded->settings);
     Form23->RefreshControls();
     TXRXStop_ButtonClick(Sender);
     LastFileName = OpenDialog->FileName;

@@ -16,11 +16,6 @@ namespace {
 // What a new dialog commits, and what its boxes show until they are first refreshed.
 const platform::LineSettings& kDefaults = platform::kDefaultLineSettings;
 
-std::string textOf(const QComboBox* combo)
-{
-    return combo->currentText().toStdString();
-}
-
 // The program's own set of a combo box text, which runs no change handler; a value with no row
 // leaves the text as it is.
 void setText(QComboBox* combo, const std::optional<std::string>& text)
@@ -29,10 +24,10 @@ void setText(QComboBox* combo, const std::optional<std::string>& text)
         combo->setEditText(QString::fromStdString(*text));
 }
 
-template <typename Value, typename Lookup>
-void takeIfListed(Value& field, const QComboBox* combo, Lookup lookup)
+template <typename Value, size_t N>
+void takeIfListed(Value& field, const QComboBox* combo, const settings_tables::Table<Value, N>& table)
 {
-    if (const auto value = lookup(textOf(combo)))
+    if (const auto value = settings_tables::valueOf(table, combo->currentText().toStdString()))
         field = *value;
 }
 
@@ -84,18 +79,18 @@ void TForm23::showSettings(
     setText(StopBit_ComboBox, settings_tables::stopBitsText(stopBits));
 }
 
+void TForm23::TakeSettings(const platform::LineSettings& settings)
+{
+    CurPortName = NewPortName = settings.portName;
+    CurBaudRate = NewBaudRate = settings.baudRate;
+    CurParity = NewParity = settings.parity;
+    CurByteSize = NewByteSize = settings.byteSize;
+    CurStopBits = NewStopBits = settings.stopBits;
+}
+
 void TForm23::SetDefaultSettings()
 {
-    CurPortName = kDefaults.portName;
-    CurBaudRate = kDefaults.baudRate;
-    CurParity = kDefaults.parity;
-    CurByteSize = kDefaults.byteSize;
-    CurStopBits = kDefaults.stopBits;
-    NewPortName = CurPortName;
-    NewBaudRate = CurBaudRate;
-    NewParity = CurParity;
-    NewByteSize = CurByteSize;
-    NewStopBits = CurStopBits;
+    TakeSettings(kDefaults);
     copyCommittedToMainWindow();
 }
 
@@ -116,27 +111,27 @@ void TForm23::copyCommittedToMainWindow()
 
 void TForm23::COMPort_ComboBoxChange(QObject*)
 {
-    takeIfListed(NewPortName, COMPort_ComboBox, settings_tables::portFor);
+    takeIfListed(NewPortName, COMPort_ComboBox, settings_tables::ports);
 }
 
 void TForm23::BaudRate_ComboBoxChange(QObject*)
 {
-    takeIfListed(NewBaudRate, BaudRate_ComboBox, settings_tables::baudFor);
+    takeIfListed(NewBaudRate, BaudRate_ComboBox, settings_tables::bauds);
 }
 
 void TForm23::ParityCheck_ComboBoxChange(QObject*)
 {
-    takeIfListed(NewParity, ParityCheck_ComboBox, settings_tables::parityFor);
+    takeIfListed(NewParity, ParityCheck_ComboBox, settings_tables::parities);
 }
 
 void TForm23::DataBit_ComboBoxChange(QObject*)
 {
-    takeIfListed(NewByteSize, DataBit_ComboBox, settings_tables::dataBitsFor);
+    takeIfListed(NewByteSize, DataBit_ComboBox, settings_tables::dataBits);
 }
 
 void TForm23::StopBit_ComboBoxChange(QObject*)
 {
-    takeIfListed(NewStopBits, StopBit_ComboBox, settings_tables::stopBitsFor);
+    takeIfListed(NewStopBits, StopBit_ComboBox, settings_tables::stopBits);
 }
 
 void TForm23::OK_ButtonClick(QObject*)

@@ -2,6 +2,7 @@
 // the five combo boxes that edit the pending ones. The controls are built when first needed.
 #pragma once
 
+#include "platform/tty/LineSettings.h"
 #include "ui_Cominterfaceform.h"
 
 #include <QDialog>
@@ -20,6 +21,9 @@ public:
     void setVisible(bool visible) override;
     // Sets the combo box texts from the committed settings; runs no change handler.
     void RefreshControls();
+    // Both the committed and the pending set take settings, unchecked against the lists; the main
+    // window keeps its copy.
+    void TakeSettings(const platform::LineSettings& settings);
     // Commits the defaults and copies them into the pending set and the main window.
     void SetDefaultSettings();
     void ResetToDefaults();

@@ -10,33 +10,12 @@ namespace headless {
 
 namespace {
 
-std::string processLabel(int pid)
-{
-    const std::string name = platform::processName(pid);
-    return "PID " + std::to_string(pid) + (name.empty() ? "" : " (" + name + ")");
-}
-
-std::string processList(const std::vector<int>& pids)
-{
-    std::string text;
-    for (const int pid : pids)
-        text += (text.empty() ? "" : ", ") + processLabel(pid);
-    return text;
-}
-
-std::string terminalReason(platform::OpenFailure failure, int session)
-{
-    if (failure == platform::OpenFailure::SystemConsole)
-        return "busy: system console";
-    return "busy: controlling terminal of " + processLabel(session);
-}
-
 // "free", and who else has the device open without holding it: a check takes none of their bytes.
 std::string freeText(const std::string& device)
 {
     const platform::Openers openers = platform::findOpeners(device);
     if (!openers.pids.empty())
-        return "free (also open by " + processList(openers.pids) + ")";
+        return "free (also open by " + processList(openers.pids, "PID ") + ")";
     if (openers.unseen)
         return "free (also open by a process that cannot be seen from here)";
     return "free";
@@ -46,16 +25,16 @@ std::string busyReason(const std::string& device)
 {
     const platform::PortHolders holders = platform::findHolders(device);
     if (holders.lockFileHolder)
-        return "busy: held by " + processLabel(*holders.lockFileHolder) + ", lock file";
+        return "busy: held by PID " + processLabel(*holders.lockFileHolder) + ", lock file";
     if (holders.lockHolder)
-        return "busy: held by " + processLabel(*holders.lockHolder) + ", flock";
+        return "busy: held by PID " + processLabel(*holders.lockHolder) + ", flock";
     if (holders.locked)
         return "busy: held with a lock by a process that is not named";
     // Without a lock the holder set TIOCEXCL, which names nobody: any of the openers may have.
     if (holders.openBy.size() == 1)
-        return "busy: held by " + processLabel(holders.openBy.front()) + ", exclusive open";
+        return "busy: held by PID " + processLabel(holders.openBy.front()) + ", exclusive open";
     if (!holders.openBy.empty())
-        return "busy: exclusive open by one of " + processList(holders.openBy);
+        return "busy: exclusive open by one of " + processList(holders.openBy, "PID ");
     return "busy: held by a process that cannot be seen from here";
 }
 
@@ -78,8 +57,9 @@ std::string openFailureText(const platform::OpenResult& opened)
     case platform::OpenFailure::Busy:
         return busyReason(device);
     case platform::OpenFailure::SystemConsole:
+        return "busy: system console";
     case platform::OpenFailure::ControllingTerminal:
-        return terminalReason(opened.failure, opened.session);
+        return "busy: controlling terminal of PID " + processLabel(opened.session);
     default:
         return "could not be opened";
     }

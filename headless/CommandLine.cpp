@@ -3,6 +3,7 @@
 #include "platform/registry/PortRegistry.h"
 #include "serial/HexText.h"
 
+#include <algorithm>
 #include <set>
 
 namespace {
@@ -63,19 +64,9 @@ std::optional<int> parseMilliseconds(const std::string& text)
 
 const char* commandOption(Command command)
 {
-    switch (command) {
-    case Command::ListPorts:
-        return "--list-ports";
-    case Command::Check:
-        return "--check";
-    case Command::Send:
-        return "--send";
-    case Command::SelfTest:
-        return "--selftest";
-    case Command::Window:
-        break;
-    }
-    return "";
+    // In the order of Command; the window has no option of its own.
+    static constexpr const char* kOptions[] { "", "--list-ports", "--check", "--send", "--selftest" };
+    return kOptions[static_cast<int>(command)];
 }
 
 void setCommand(CommandLine& line, Command command)
@@ -174,10 +165,7 @@ std::string combinationError(const CommandLine& line)
 
 bool CommandLine::usesLoopback() const
 {
-    for (const auto& mapping : mappings)
-        if (mapping.device.empty())
-            return true;
-    return false;
+    return std::ranges::any_of(mappings, [](const auto& mapping) { return mapping.device.empty(); });
 }
 
 CommandLine parseCommandLine(int argc, char** argv)

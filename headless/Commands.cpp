@@ -1,10 +1,10 @@
 #include "headless/Commands.h"
 
-#include "platform/registry/PortRegistry.h"
-#include "serial/SettingsTables.h"
-
+#include "platform/discovery/PortHolders.h"
 #include "platform/files/FileAccess.h"
+#include "platform/registry/PortRegistry.h"
 #include "serial/SettingsFile.h"
+#include "serial/SettingsTables.h"
 
 #include <ostream>
 
@@ -66,6 +66,20 @@ std::string portLabel(const std::string& portName)
         + ")";
 }
 
+std::string processLabel(int pid)
+{
+    const std::string name = platform::processName(pid);
+    return std::to_string(pid) + (name.empty() ? "" : " (" + name + ")");
+}
+
+std::string processList(const std::vector<int>& pids, const std::string& prefix)
+{
+    std::string text;
+    for (const int pid : pids)
+        text += (text.empty() ? "" : ", ") + prefix + processLabel(pid);
+    return text;
+}
+
 bool openForCommand(platform::PortHandle& port, const platform::LineSettings& request, std::ostream& err)
 {
     std::string message;
@@ -87,11 +101,9 @@ int runCommand(const CommandLine& line, std::ostream& out, std::ostream& err)
 {
     if (line.command == Command::ListPorts)
         return listPorts(line, out);
-    std::optional<std::string> portName;
-    if (line.command == Command::Check)
-        portName = line.checkPort;
     std::string reason;
-    const auto request = chooseLine(line, portName, reason);
+    const auto request = chooseLine(
+        line, line.command == Command::Check ? std::optional(line.checkPort) : std::nullopt, reason);
     if (!request) {
         err << "comtest: " << reason << "\n" << usageText();
         return kBadInput;

@@ -13,6 +13,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace headless {
 
@@ -37,6 +38,12 @@ std::string describeSettings(const platform::LineSettings& settings);
 
 // "COM1 (/dev/ttyS0)": the name and the device it stands for now.
 std::string portLabel(const std::string& portName);
+
+// "12 (picocom)": the process id, and its program's name when it can be seen.
+std::string processLabel(int pid);
+
+// The processes' labels, each after prefix, separated by ", ".
+std::string processList(const std::vector<int>& pids, const std::string& prefix = "");
 
 // Why an open failed, in one phrase: "busy: held by PID 12 (picocom), flock", "no UART behind
 // /dev/ttyS3", "missing: no device /dev/ttyUSB0".

@@ -7,20 +7,11 @@ size_t utf8Length(const std::string& text, size_t i)
 {
     const auto byte = [&text](size_t at) { return static_cast<unsigned char>(text[at]); };
     const unsigned char lead = byte(i);
-    size_t length = 0;
-    unsigned min = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        min = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        min = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        min = 0x10000;
-    } else {
+    if (lead < 0xC2 || lead > 0xF4)
         return 0;
-    }
+    const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    // The smallest code point that needs this many bytes; less is an overlong form.
+    static constexpr unsigned kMin[] { 0, 0, 0x80, 0x800, 0x10000 };
     if (i + length > text.size())
         return 0;
     unsigned code = lead & (0x3F >> (length - 1));
@@ -29,7 +20,7 @@ size_t utf8Length(const std::string& text, size_t i)
             return 0;
         code = (code << 6) | (byte(i + k) & 0x3F);
     }
-    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+    if (code < kMin[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
         return 0;
     return length;
 }

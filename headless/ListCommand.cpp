@@ -53,12 +53,6 @@ std::vector<PortRow> collectRows()
     return rows;
 }
 
-std::string processLabel(int pid)
-{
-    const std::string name = platform::processName(pid);
-    return std::to_string(pid) + (name.empty() ? "" : " (" + name + ")");
-}
-
 // The console and a session's terminal are never opened; they are marked whoever else has them.
 std::string terminalText(const platform::TerminalUse& use)
 {
@@ -79,14 +73,6 @@ std::string heldText(const platform::PortHolders& holders, bool noUart)
         return "no";
     const auto holder = holders.holder();
     return holder ? "by " + processLabel(*holder) : "yes";
-}
-
-std::string openByText(const std::vector<int>& pids)
-{
-    std::string text;
-    for (const int pid : pids)
-        text += (text.empty() ? "" : ", ") + processLabel(pid);
-    return text;
 }
 
 void printJson(const std::vector<PortRow>& rows, std::ostream& out)
@@ -122,7 +108,7 @@ void printTable(const std::vector<PortRow>& rows, std::ostream& out)
     for (const auto& row : rows)
         table.push_back({ row.info.device, cell(row.com), cell(row.info.driver), cell(row.info.usbId),
             cell(row.info.serial), heldText(row.holders, row.info.noUart),
-            cell(openByText(row.holders.openBy)), cell(row.info.byId) });
+            cell(processList(row.holders.openBy)), cell(row.info.byId) });
     std::vector<size_t> widths(table.front().size(), 0);
     for (const auto& cells : table)
         for (size_t c = 0; c < cells.size(); ++c)

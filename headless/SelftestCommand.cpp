@@ -27,16 +27,12 @@ constexpr auto kRowSlack = std::chrono::milliseconds(300);
 // A modem input follows its output through the plug within this.
 constexpr auto kLineSettle = std::chrono::milliseconds(100);
 
-uint8_t dataMask(uint8_t byteSize)
-{
-    return static_cast<uint8_t>((1u << byteSize) - 1u);
-}
-
 std::string masked(const std::string& bytes, uint8_t byteSize)
 {
+    const auto mask = static_cast<uint8_t>((1u << byteSize) - 1u);
     std::string result = bytes;
     for (char& c : result)
-        c = static_cast<char>(static_cast<uint8_t>(c) & dataMask(byteSize));
+        c = static_cast<char>(static_cast<uint8_t>(c) & mask);
     return result;
 }
 
@@ -158,11 +154,12 @@ int checkModemLoops(platform::PortHandle port, bool loopMode, std::ostream& out)
 std::vector<platform::LineSettings> selfTestSettings()
 {
     std::vector<platform::LineSettings> all;
-    for (const double baud : settings_tables::baudValues())
-        for (const uint8_t parity : settings_tables::parityValues())
-            for (const uint8_t size : settings_tables::dataBitsValues())
-                for (const uint8_t stop : settings_tables::stopBitsValues())
-                    all.push_back({ platform::lineSpeed(baud), parity, size, stop });
+    for (const auto& baud : settings_tables::bauds)
+        for (const auto& parity : settings_tables::parities)
+            for (const auto& size : settings_tables::dataBits)
+                for (const auto& stop : settings_tables::stopBits)
+                    all.push_back(
+                        { platform::lineSpeed(baud.second), parity.second, size.second, stop.second });
     return all;
 }
 

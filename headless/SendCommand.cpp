@@ -80,16 +80,6 @@ Reply collectReply(platform::PortHandle port, std::chrono::milliseconds wait)
     return reply;
 }
 
-void printReply(const serial::Reception& reception, const std::string& reply, std::ostream& out)
-{
-    if (reception.outcome == serial::Reception::Outcome::Discarded)
-        out << "discarded " << reception.count << " bytes (more than " << serial::kReceiveCap
-            << " were waiting)\n";
-    out << "received " << reply.size() << " bytes\n";
-    out << "text: " << printable(reply) << "\n";
-    out << "hex: " << hexText(reply) << "\n";
-}
-
 } // namespace
 
 int sendAndCompare(
@@ -105,7 +95,12 @@ int sendAndCompare(
     platform::closePort(port);
 
     out << portLabel(request.portName) << ": sent " << sent.size() << " bytes, waited " << waitMs << " ms\n";
-    printReply(reply.reception, reply.bytes, out);
+    if (reply.reception.outcome == serial::Reception::Outcome::Discarded)
+        out << "discarded " << reply.reception.count << " bytes (more than " << serial::kReceiveCap
+            << " were waiting)\n";
+    out << "received " << reply.bytes.size() << " bytes\n";
+    out << "text: " << printable(reply.bytes) << "\n";
+    out << "hex: " << hexText(reply.bytes) << "\n";
     int status = kYes;
     if (line.expectText) {
         const std::string expected = bytesOf(*line.expectText, line.hex);

@@ -2,17 +2,32 @@
 // Texts are matched whole and case-sensitively, never parsed as numbers.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <optional>
 #include <string>
-#include <vector>
+#include <utility>
 
 namespace settings_tables {
 
-std::optional<std::string> portFor(const std::string& text);
-std::optional<double> baudFor(const std::string& text);
-std::optional<unsigned char> parityFor(const std::string& text);
-std::optional<unsigned char> dataBitsFor(const std::string& text);
-std::optional<unsigned char> stopBitsFor(const std::string& text);
+// Each row's text and its value, in the order of the list (the self-test runs them all).
+template <typename Value, size_t N> using Table = std::array<std::pair<const char*, Value>, N>;
+
+extern const Table<std::string, 4> ports;
+extern const Table<double, 10> bauds;
+extern const Table<unsigned char, 5> parities;
+extern const Table<unsigned char, 4> dataBits;
+extern const Table<unsigned char, 2> stopBits;
+
+// The value of the row whose text equals the given one; nothing when no row does.
+template <typename Value, size_t N>
+std::optional<Value> valueOf(const Table<Value, N>& table, const std::string& text)
+{
+    for (const auto& [rowText, value] : table)
+        if (text == rowText)
+            return value;
+    return std::nullopt;
+}
 
 // The text of the row whose value equals the given one; nothing when no row does.
 std::optional<std::string> portText(const std::string& value);
@@ -20,11 +35,5 @@ std::optional<std::string> baudText(double value);
 std::optional<std::string> parityText(unsigned char value);
 std::optional<std::string> dataBitsText(unsigned char value);
 std::optional<std::string> stopBitsText(unsigned char value);
-
-// Every row's value, in the order of the list (the self-test runs them all).
-std::vector<double> baudValues();
-std::vector<unsigned char> parityValues();
-std::vector<unsigned char> dataBitsValues();
-std::vector<unsigned char> stopBitsValues();
 
 } // namespace settings_tables

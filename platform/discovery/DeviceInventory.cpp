@@ -80,11 +80,6 @@ bool lacksUart(const fs::path& classDir)
     return classDir.filename().string().rfind("ttyS", 0) == 0 && firstLine(classDir / "type") == "0";
 }
 
-bool isSerialTty(const fs::path& classDir)
-{
-    return present(classDir / "device") && !lacksUart(classDir);
-}
-
 // "ttyS10" after "ttyS2": the text part first, then the number that ends the name.
 bool naturalLess(const std::string& a, const std::string& b)
 {
@@ -106,7 +101,7 @@ std::vector<SerialDeviceInfo> serialDevices(const InventoryRoots& roots)
     std::vector<std::string> names;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(fs::path(roots.sys) / "class" / "tty", error))
-        if (isSerialTty(entry.path()))
+        if (present(entry.path() / "device") && !lacksUart(entry.path()))
             names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end(), naturalLess);
     std::vector<SerialDeviceInfo> devices;

@@ -25,16 +25,6 @@ constexpr std::array kLockFolders { "/run/lock", "/var/lock" };
 constexpr char kDeviceFolder[] = "/dev/";
 constexpr size_t kLongestLockFile = 256;
 
-std::string realPathOf(const std::string& path)
-{
-    char* resolved = realpath(path.c_str(), nullptr);
-    if (resolved == nullptr)
-        return path;
-    std::string real(resolved);
-    free(resolved);
-    return real;
-}
-
 std::vector<std::string> lockFolders()
 {
     std::vector<std::string> folders;
@@ -43,18 +33,13 @@ std::vector<std::string> lockFolders()
         struct stat status { };
         if (stat(folder, &status) != 0 || !S_ISDIR(status.st_mode))
             continue;
-        const std::string real = realPathOf(folder);
+        const std::string real = resolvedPath(folder);
         if (std::find(seen.begin(), seen.end(), real) != seen.end())
             continue;
         seen.push_back(real);
         folders.push_back(folder);
     }
     return folders;
-}
-
-bool isAlive(pid_t pid)
-{
-    return kill(pid, 0) == 0 || errno == EPERM;
 }
 
 // Line 1 as minicom and lockdev read it: blanks, a decimal number, then the end of the line.
@@ -96,18 +81,19 @@ bool sameFile(int fd, const std::string& path)
         && opened.st_ino == named.st_ino;
 }
 
-bool madeHere(const std::string& path)
+// Our record of the lock file at path, when this process made it (a forked child's copy is not its own).
+std::optional<PortRegistry::OwnLockFile> madeHere(const std::string& path)
 {
     const auto own = PortRegistry::instance().lockFile(path);
-    return own && own->maker == getpid();
+    return own && own->maker == getpid() ? own : std::nullopt;
 }
 
 // Only we write our PID; a file naming it that we do not hold was left by a port we lost track of.
 bool isLiveHolder(pid_t pid, const std::string& path)
 {
     if (pid == getpid())
-        return madeHere(path);
-    return isAlive(pid);
+        return madeHere(path).has_value();
+    return kill(pid, 0) == 0 || errno == EPERM;
 }
 
 struct Verdict {
@@ -121,19 +107,17 @@ Verdict judge(const std::string& path, bool removeStale)
     const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return Verdict { errno != ENOENT && errno != ENOTDIR, std::nullopt };
-    Verdict verdict;
+    Verdict verdict { true, std::nullopt };
     struct stat status { };
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        close(fd);
-        return Verdict { true, std::nullopt };
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        // Qt holds flock on its lock file; a held one is live whatever its PID says from here.
+        const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
+        verdict.pid = pidOnFirstLine(readSome(fd));
+        verdict.live = held || !verdict.pid || isLiveHolder(*verdict.pid, path);
+        // Checked against the open file, so that a file someone made meanwhile is not the one removed.
+        if (!verdict.live && removeStale && sameFile(fd, path))
+            unlink(path.c_str());
     }
-    // Qt holds flock on its lock file; a held one is live whatever its PID says from here.
-    const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0;
-    verdict.pid = pidOnFirstLine(readSome(fd));
-    verdict.live = held || !verdict.pid || isLiveHolder(*verdict.pid, path);
-    // Checked against the open file, so that a file someone made meanwhile is not the one removed.
-    if (!verdict.live && removeStale && sameFile(fd, path))
-        unlink(path.c_str());
     close(fd);
     return verdict;
 }
@@ -152,40 +136,14 @@ std::string ourExecutableName()
     return target.substr(target.find_last_of('/') + 1);
 }
 
-std::string hostName()
-{
-    std::array<char, HOST_NAME_MAX + 1> name {};
-    if (gethostname(name.data(), name.size() - 1) != 0)
-        return {};
-    return name.data();
-}
-
 std::string ourLockContent()
 {
     char pid[16];
     std::snprintf(pid, sizeof pid, "%10d\n", static_cast<int>(getpid()));
-    return pid + ourExecutableName() + "\n" + hostName() + "\n";
-}
-
-bool writeWhole(int fd, const std::string& content)
-{
-    size_t written = 0;
-    while (written < content.size()) {
-        const ssize_t took = write(fd, content.data() + written, content.size() - written);
-        if (took < 0 && errno == EINTR)
-            continue;
-        if (took <= 0)
-            return false;
-        written += static_cast<size_t>(took);
-    }
-    return true;
-}
-
-// A port that Exit leaves open keeps its lock file until here; the port itself stays as it is.
-void removeHeldLockFilesAtExit()
-{
-    for (const auto& path : PortRegistry::instance().lockFilePaths())
-        removeOwnLockFile(path);
+    std::array<char, HOST_NAME_MAX + 1> host {};
+    if (gethostname(host.data(), host.size() - 1) != 0)
+        host[0] = '\0';
+    return pid + ourExecutableName() + "\n" + host.data() + "\n";
 }
 
 void removeAtExitOnce()
@@ -194,7 +152,11 @@ void removeAtExitOnce()
     std::call_once(once, [] {
         // Made before the handler is registered, so that it outlives it.
         PortRegistry::instance();
-        std::atexit(removeHeldLockFilesAtExit);
+        // A port that Exit leaves open keeps its lock file until here; the port itself stays as it is.
+        std::atexit([] {
+            for (const auto& path : PortRegistry::instance().lockFilePaths())
+                removeOwnLockFile(path);
+        });
     });
 }
 
@@ -213,9 +175,10 @@ Made makeLockFile(const std::string& path, bool mayRetry = true)
     }
     // A closed standard stream must stay closed, not turn into our lock file.
     fd = aboveStandardStreams(fd);
+    const std::string content = ourLockContent();
     // Readable by every user's terminal program, whatever our umask.
     if (fd < 0 || fchmod(fd, 0644) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0
-        || !writeWhole(fd, ourLockContent())) {
+        || !writeAllAt(fd, content.data(), content.size(), 0)) {
         unlink(path.c_str());
         if (fd >= 0)
             close(fd);
@@ -230,7 +193,7 @@ Made makeLockFile(const std::string& path, bool mayRetry = true)
 
 std::string lockFileName(const std::string& devicePath)
 {
-    std::string name = realPathOf(devicePath);
+    std::string name = resolvedPath(devicePath);
     if (name.starts_with(kDeviceFolder))
         name.erase(0, sizeof kDeviceFolder - 1);
     std::replace(name.begin(), name.end(), '/', '_');
@@ -262,15 +225,11 @@ std::optional<std::string> createOwnLockFile(const std::string& devicePath)
     const std::string name = lockFileName(devicePath);
     for (const auto& folder : lockFolders()) {
         const std::string path = folder + "/" + name;
-        switch (makeLockFile(path)) {
-        case Made::Yes:
+        const Made made = makeLockFile(path);
+        if (made == Made::Yes)
             return path;
-        case Made::LiveOneThere:
+        if (made == Made::LiveOneThere)
             return std::nullopt;
-        case Made::FolderRefused:
-        case Made::StaleOneStays:
-            break;
-        }
     }
     return std::string();
 }
@@ -279,15 +238,14 @@ void removeOwnLockFile(const std::string& path)
 {
     if (path.empty())
         return;
-    auto& registry = PortRegistry::instance();
-    const auto own = registry.lockFile(path);
-    if (!own || own->maker != getpid())
+    const auto own = madeHere(path);
+    if (!own)
         return;
     if (sameFile(own->fd, path))
         unlink(path.c_str());
     // Closing lets go of the flock; the file is gone by then, so nobody takes the unlocked one.
     close(own->fd);
-    registry.forgetLockFile(path);
+    PortRegistry::instance().forgetLockFile(path);
 }
 
 } // namespace platform

@@ -1,10 +1,10 @@
 #include "platform/discovery/PortHolders.h"
 
 #include "platform/discovery/LockFiles.h"
+#include "platform/files/Descriptors.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
@@ -94,12 +94,6 @@ bool commandLineNames(int pid, const std::string& devicePath, const std::string&
     return false;
 }
 
-std::string resolvedPath(const std::string& path)
-{
-    char buffer[PATH_MAX];
-    return realpath(path.c_str(), buffer) ? std::string(buffer) : path;
-}
-
 std::optional<dev_t> characterDevice(const std::string& devicePath)
 {
     struct stat node { };
@@ -177,9 +171,7 @@ std::optional<LockEntry> parseLockLine(const std::string& line)
 {
     std::istringstream words(line);
     std::string id, type, kind, access, pid, where;
-    if (!(words >> id >> type) || type == "->")
-        return std::nullopt;
-    if (!(words >> kind >> access >> pid >> where))
+    if (!(words >> id >> type) || type == "->" || !(words >> kind >> access >> pid >> where))
         return std::nullopt;
     LockEntry entry;
     entry.pid = std::atoi(pid.c_str());

@@ -1,5 +1,8 @@
 #include "platform/files/Descriptors.h"
 
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -17,6 +20,27 @@ int aboveStandardStreams(int fd)
 std::string descriptorPath(int fd)
 {
     return "/proc/self/fd/" + std::to_string(fd);
+}
+
+bool writeAllAt(int fd, const void* data, size_t size, off_t offset)
+{
+    const auto* bytes = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t written = ::pwrite(fd, bytes + done, size - done, offset + off_t(done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += static_cast<size_t>(written);
+    }
+    return true;
+}
+
+std::string resolvedPath(const std::string& path)
+{
+    char buffer[PATH_MAX];
+    return ::realpath(path.c_str(), buffer) ? std::string(buffer) : path;
 }
 
 } // namespace platform

@@ -1,7 +1,9 @@
-// Small rules for the descriptors the platform layer keeps.
+// Small rules for the descriptors and paths that the platform layer shares.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <sys/types.h>
 
 namespace platform {
 
@@ -12,5 +14,11 @@ int aboveStandardStreams(int fd);
 // "/proc/self/fd/N": a path that stands for what the descriptor has open, device nodes included,
 // for the calls that take a path.
 std::string descriptorPath(int fd);
+
+// Writes all size bytes at offset, going on after a short write or a signal; false on any failure.
+bool writeAllAt(int fd, const void* data, size_t size, off_t offset);
+
+// The path with every link, "." and ".." resolved; the path as given when it cannot be resolved.
+std::string resolvedPath(const std::string& path);
 
 } // namespace platform

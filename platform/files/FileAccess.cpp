@@ -1,5 +1,7 @@
 #include "platform/files/FileAccess.h"
 
+#include "platform/files/Descriptors.h"
+
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -72,20 +74,6 @@ std::optional<std::string> followLinks(std::string path)
     return std::nullopt;
 }
 
-bool writeAllAt(int fd, std::span<const uint8_t> bytes, off_t offset)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::pwrite(fd, bytes.data() + done, bytes.size() - done, offset + off_t(done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += static_cast<size_t>(written);
-    }
-    return true;
-}
-
 // A new empty file beside target, created with the usual permissions (0666 less the umask and
 // whatever the folder's default ACL says); -1 when the folder takes no new file.
 int createTemporaryBeside(const std::string& target, std::string& temporaryPath)
@@ -130,11 +118,13 @@ void syncFolder(const std::string& folder)
         ::fsync(fd.get());
 }
 
+// old: the stat of the file replaced, whose owner and mode the new one takes; nullptr for a new file.
 bool writeThroughTemporary(Descriptor& fresh, const std::string& temporaryPath, const std::string& target,
-    std::span<const uint8_t> bytes)
+    const struct stat* old, std::span<const uint8_t> bytes)
 {
-    const bool written = writeAllAt(fresh.get(), bytes, 0) && ::fsync(fresh.get()) == 0 && fresh.close()
-        && ::rename(temporaryPath.c_str(), target.c_str()) == 0;
+    const bool written = (!old || takeOwnerAndMode(fresh.get(), *old))
+        && writeAllAt(fresh.get(), bytes.data(), bytes.size(), 0) && ::fsync(fresh.get()) == 0
+        && fresh.close() && ::rename(temporaryPath.c_str(), target.c_str()) == 0;
     if (!written) {
         fresh.close();
         ::unlink(temporaryPath.c_str());
@@ -147,8 +137,9 @@ bool writeThroughTemporary(Descriptor& fresh, const std::string& temporaryPath, 
 // New bytes first, then the cut: a failure part-way leaves the old tail in place.
 bool overwriteInPlace(Descriptor& existing, std::span<const uint8_t> bytes)
 {
-    return writeAllAt(existing.get(), bytes, 0) && ::ftruncate(existing.get(), off_t(bytes.size())) == 0
-        && ::fsync(existing.get()) == 0 && existing.close();
+    return writeAllAt(existing.get(), bytes.data(), bytes.size(), 0)
+        && ::ftruncate(existing.get(), off_t(bytes.size())) == 0 && ::fsync(existing.get()) == 0
+        && existing.close();
 }
 
 } // namespace
@@ -199,12 +190,7 @@ bool replaceFileContents(const std::string& path, std::span<const uint8_t> bytes
     if (!fresh.valid())
         return replacing && overwriteInPlace(existing, bytes);
     existing.close();
-    if (replacing && !takeOwnerAndMode(fresh.get(), old)) {
-        fresh.close();
-        ::unlink(temporaryPath.c_str());
-        return false;
-    }
-    return writeThroughTemporary(fresh, temporaryPath, *target, bytes);
+    return writeThroughTemporary(fresh, temporaryPath, *target, replacing ? &old : nullptr, bytes);
 }
 
 } // namespace platform

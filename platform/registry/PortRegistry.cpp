@@ -2,11 +2,7 @@
 
 namespace platform {
 
-namespace {
-
 constexpr char kSerialNodePrefix[] = "/dev/ttyS";
-
-} // namespace
 
 PortRegistry& PortRegistry::instance()
 {

@@ -16,8 +16,7 @@ std::string title = "Comtest";
 
 std::string applicationTitle(const std::string& argv0)
 {
-    std::string name
-        = argv0.substr(argv0.find_last_of('/') == std::string::npos ? 0 : argv0.find_last_of('/') + 1);
+    std::string name = argv0.substr(argv0.find_last_of('/') + 1); // npos + 1 is 0
     name = name.substr(0, name.find('.'));
     for (size_t i = 1; i < name.size(); ++i)
         name[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));

@@ -38,25 +38,19 @@ protected:
 
     void keyPressEvent(QKeyEvent* event) override
     {
-        const bool alt = event->modifiers() & Qt::AltModifier;
-        switch (event->key()) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
+        const int key = event->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             // QLineEdit would accept the pending completion in the item's letter case ("cOM1"
             // becomes "COM1"), and the dialog would look for a default button. Enter does nothing.
             event->accept();
             return;
-        case Qt::Key_F4:
-        case Qt::Key_Up:
-        case Qt::Key_Down:
-            // Opening the list is the combo box's; the field would first accept the completion.
-            if (event->key() == Qt::Key_F4 ? event->modifiers() == Qt::NoModifier : alt) {
-                event->ignore();
-                return;
-            }
-            break;
-        default:
-            break;
+        }
+        // Opening the list is the combo box's; the field would first accept the completion.
+        if (key == Qt::Key_F4
+                ? event->modifiers() == Qt::NoModifier
+                : (key == Qt::Key_Up || key == Qt::Key_Down) && (event->modifiers() & Qt::AltModifier)) {
+            event->ignore();
+            return;
         }
         QLineEdit::keyPressEvent(event);
     }

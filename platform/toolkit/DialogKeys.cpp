@@ -17,15 +17,11 @@ protected:
     {
         if (event->type() != QEvent::KeyPress)
             return QObject::eventFilter(watched, event);
-        switch (static_cast<QKeyEvent*>(event)->key()) {
-        case Qt::Key_Return:
-        case Qt::Key_Enter:
-        case Qt::Key_Escape:
-            event->accept();
-            return true;
-        default:
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Escape)
             return false;
-        }
+        event->accept();
+        return true;
     }
 };
 

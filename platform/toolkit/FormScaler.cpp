@@ -22,12 +22,6 @@ namespace platform {
 
 namespace {
 
-void ensureResources()
-{
-    static const bool done = (initialiseImages(), true);
-    (void)done;
-}
-
 int scaled(double value, double factor)
 {
     return static_cast<int>(std::lround(value * factor));
@@ -101,7 +95,7 @@ double densityFactor(const QWidget* form)
 
 void scaleForm(QWidget* form)
 {
-    ensureResources();
+    [[maybe_unused]] static const bool imagesLoaded = (initialiseImages(), true);
     const double factor = densityFactor(form);
     const QString family = QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
     scaleFont(form, factor, family);

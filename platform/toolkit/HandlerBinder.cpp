@@ -15,15 +15,6 @@ namespace platform {
 
 namespace {
 
-QMetaMethod findHandler(QObject* form, const QByteArray& name)
-{
-    const QMetaObject* meta = form->metaObject();
-    const int index = meta->indexOfMethod(QMetaObject::normalizedSignature(name + "(QObject*)"));
-    if (index < 0)
-        throw std::runtime_error("the layout names a handler the window lacks: " + name.toStdString());
-    return meta->method(index);
-}
-
 void bindOne(QObject* form, QObject* sender, const QMetaMethod& handler)
 {
     // An exception is shown here, before it can unwind through the toolkit's own event code.
@@ -62,8 +53,13 @@ void bindHandlersByName(QObject* form, QObject* root)
         if (!name.isEmpty())
             named.append({ object, name });
     }
-    for (const auto& [object, name] : named)
-        bindOne(form, object, findHandler(form, name));
+    const QMetaObject* meta = form->metaObject();
+    for (const auto& [object, name] : named) {
+        const int index = meta->indexOfMethod(QMetaObject::normalizedSignature(name + "(QObject*)"));
+        if (index < 0)
+            throw std::runtime_error("the layout names a handler the window lacks: " + name.toStdString());
+        bindOne(form, object, meta->method(index));
+    }
 }
 
 } // namespace platform

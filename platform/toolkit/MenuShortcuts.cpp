@@ -9,13 +9,10 @@ namespace platform {
 
 namespace {
 
+// Owned by the window whose actions it looks at.
 class ShortcutOverrideFilter : public QObject {
 public:
-    explicit ShortcutOverrideFilter(QWidget* window)
-        : QObject(window)
-        , window_(window)
-    {
-    }
+    using QObject::QObject;
 
 protected:
     bool eventFilter(QObject*, QEvent* event) override
@@ -23,7 +20,7 @@ protected:
         if (event->type() != QEvent::ShortcutOverride)
             return false;
         const QKeySequence typed(static_cast<QKeyEvent*>(event)->keyCombination());
-        for (const QAction* action : window_->findChildren<QAction*>()) {
+        for (const QAction* action : parent()->findChildren<QAction*>()) {
             if (action->isEnabled() && action->shortcut() == typed) {
                 // Not claimed by the edit box: the shortcut map gets the key.
                 event->ignore();
@@ -32,9 +29,6 @@ protected:
         }
         return false;
     }
-
-private:
-    QWidget* window_;
 };
 
 } // namespace

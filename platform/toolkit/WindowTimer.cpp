@@ -16,11 +16,9 @@ WindowTimer::WindowTimer(QObject* owner, const char* name, int intervalMs, const
 
 void WindowTimer::setEnabled(bool enabled)
 {
-    if (enabled == timer_.isActive())
-        return;
-    if (enabled)
+    if (enabled && !timer_.isActive())
         timer_.start();
-    else
+    else if (!enabled)
         timer_.stop();
 }
 

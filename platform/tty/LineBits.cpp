@@ -2,6 +2,8 @@
 
 #include <termios.h>
 
+#include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace platform {
@@ -70,35 +72,15 @@ bool hasTermiosForm(const LineSettings& s)
         && (s.stopBits == 0 || s.stopBits == 2);
 }
 
-uint32_t sizeBits(uint8_t byteSize)
-{
-    switch (byteSize) {
-    case 5:
-        return CS5;
-    case 6:
-        return CS6;
-    case 7:
-        return CS7;
-    default:
-        return CS8;
-    }
-}
+// Indexed by data bits less 5 and by parity code. Mark and space are "sticky" parity (CMSPAR):
+// PARODD then selects a 1 (mark) or a 0 (space).
+constexpr uint32_t kSizeBits[] = { CS5, CS6, CS7, CS8 };
+constexpr uint32_t kParityBits[] = { 0, PARENB | PARODD, PARENB, PARENB | CMSPAR | PARODD, PARENB | CMSPAR };
 
-// Mark and space are "sticky" parity (CMSPAR): PARODD then selects a 1 (mark) or a 0 (space).
-uint32_t parityBits(uint8_t parity)
+// The index of the table entry equal to bits (every value a mask leaves is in its table).
+template <size_t N> uint8_t codeOf(const uint32_t (&table)[N], uint32_t bits)
 {
-    switch (parity) {
-    case 1:
-        return PARENB | PARODD;
-    case 2:
-        return PARENB;
-    case 3:
-        return PARENB | CMSPAR | PARODD;
-    case 4:
-        return PARENB | CMSPAR;
-    default:
-        return 0;
-    }
+    return static_cast<uint8_t>(std::find(std::begin(table), std::end(table), bits) - std::begin(table));
 }
 
 bool speedsMatch(uint32_t wanted, uint32_t got)
@@ -138,7 +120,8 @@ std::optional<LineBits> buildLine(const LineBits& current, const LineSettings& s
     next.lflag = 0;
     // CIBAUD left 0: the input speed follows the output speed.
     next.cflag = (current.cflag & (CRTSCTS | CLOCAL | HUPCL)) | CREAD | encodeSpeed(settings.baudRate)
-        | sizeBits(settings.byteSize) | parityBits(settings.parity) | (settings.stopBits == 2 ? CSTOPB : 0);
+        | kSizeBits[settings.byteSize - 5] | kParityBits[settings.parity]
+        | (settings.stopBits == 2 ? CSTOPB : 0);
     next.ispeed = settings.baudRate;
     next.ospeed = settings.baudRate;
     // A read takes what is waiting and returns at once, as a read of a counted queue does.
@@ -173,24 +156,9 @@ LineSettings describeLine(const LineBits& bits)
 {
     LineSettings settings;
     settings.baudRate = outputSpeed(bits);
-    settings.parity = 0;
-    if (bits.cflag & PARENB) {
-        const bool odd = bits.cflag & PARODD;
-        settings.parity = (bits.cflag & CMSPAR) ? (odd ? 3 : 4) : (odd ? 1 : 2);
-    }
-    switch (bits.cflag & CSIZE) {
-    case CS5:
-        settings.byteSize = 5;
-        break;
-    case CS6:
-        settings.byteSize = 6;
-        break;
-    case CS7:
-        settings.byteSize = 7;
-        break;
-    default:
-        settings.byteSize = 8;
-    }
+    settings.parity
+        = (bits.cflag & PARENB) ? codeOf(kParityBits, bits.cflag & (PARENB | PARODD | CMSPAR)) : 0;
+    settings.byteSize = static_cast<uint8_t>(5 + codeOf(kSizeBits, bits.cflag & CSIZE));
     settings.stopBits = (bits.cflag & CSTOPB) ? 2 : 0;
     return settings;
 }

@@ -30,9 +30,7 @@ bool echo(int master, int wake, const char* bytes, ssize_t count)
             if (errno != EAGAIN)
                 return false;
             pollfd fds[2] = { { master, POLLOUT, 0 }, { wake, POLLIN, 0 } };
-            if (::poll(fds, 2, -1) < 0 && errno != EINTR)
-                return false;
-            if (fds[1].revents)
+            if ((::poll(fds, 2, -1) < 0 && errno != EINTR) || fds[1].revents)
                 return false;
             continue;
         }
@@ -95,12 +93,10 @@ void Loopback::run()
     char buffer[4096];
     for (;;) {
         pollfd fds[2] = { { master_, POLLIN, 0 }, { wakeRead_, POLLIN, 0 } };
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        if (fds[1].revents)
+        const int ready = ::poll(fds, 2, -1);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0 || fds[1].revents)
             return;
         if (fds[0].revents & POLLIN) {
             const ssize_t got = ::read(master_, buffer, sizeof buffer);

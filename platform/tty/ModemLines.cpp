@@ -15,19 +15,16 @@ namespace {
 constexpr int kOut2 = 0x4000;
 constexpr int kLoop = 0x8000;
 
-void clearLoopBit(int port)
+bool setLine(PortHandle port, int line, bool on)
 {
-    int loop = kLoop;
-    ioctl(port, TIOCMBIC, &loop);
+    return isPort(port) && ioctl(port, on ? TIOCMBIS : TIOCMBIC, &line) == 0;
 }
 
 // Only async-signal-safe calls: the ioctl, then the signal's own action again.
 void endLoopAndDie(int signal)
 {
     auto& loop = PortRegistry::instance().loopMode();
-    const int port = loop.port.exchange(-1);
-    if (port >= 0)
-        clearLoopBit(port);
+    setLine(loop.port.exchange(-1), kLoop, false);
     for (size_t i = 0; i < std::size(loop.kSignals); ++i)
         if (loop.kSignals[i] == signal)
             sigaction(signal, &loop.previous[i], nullptr);
@@ -53,11 +50,6 @@ void unguardLoopMode(PortRegistry::LoopMode& loop)
 {
     for (size_t i = 0; i < std::size(loop.kSignals); ++i)
         sigaction(loop.kSignals[i], &loop.previous[i], nullptr);
-}
-
-bool setLine(PortHandle port, int line, bool on)
-{
-    return isPort(port) && ioctl(port, on ? TIOCMBIS : TIOCMBIC, &line) == 0;
 }
 
 } // namespace
@@ -104,7 +96,8 @@ void endLoopMode(PortHandle port)
     auto& loop = PortRegistry::instance().loopMode();
     if (!isPort(port) || loop.port.load() != port)
         return;
-    clearLoopBit(port); // first: a signal between the two finds the port still named, and clears it too
+    // First: a signal between the two finds the port still named, and clears it too.
+    setLine(port, kLoop, false);
     int expected = port;
     if (loop.port.compare_exchange_strong(expected, -1))
         unguardLoopMode(loop);
@@ -118,8 +111,7 @@ bool inLoopMode(PortHandle port)
 
 void clearLoopMode(PortHandle port)
 {
-    if (isPort(port))
-        clearLoopBit(port);
+    setLine(port, kLoop, false);
 }
 
 } // namespace platform

@@ -87,9 +87,7 @@ void releaseDevice(int fd)
 bool isPseudoTerminal(int fd)
 {
     struct stat status { };
-    if (fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode))
-        return false;
-    return isPseudoTerminalMajor(major(status.st_rdev));
+    return fstat(fd, &status) == 0 && S_ISCHR(status.st_mode) && isPseudoTerminalMajor(major(status.st_rdev));
 }
 
 // The time count bytes need on the wire at the port's real speed, plus a second of slack.
@@ -128,6 +126,16 @@ bool waitWritable(PortHandle port, Clock::time_point deadline)
     return (got & POLLOUT) && !(got & (POLLERR | POLLHUP | POLLNVAL));
 }
 
+// Whether the port's node still stands for the device we hold.
+bool nodeStillThere(PortHandle port)
+{
+    struct stat held { };
+    struct stat node { };
+    const auto device = PortRegistry::instance().deviceOf(port);
+    return device && fstat(port, &held) == 0 && stat(device->c_str(), &node) == 0
+        && node.st_rdev == held.st_rdev;
+}
+
 } // namespace
 
 OpenResult openPortExclusive(const std::string& portName)
@@ -141,39 +149,34 @@ OpenResult openPortExclusive(const std::string& portName)
 OpenResult openDeviceExclusive(const std::string& devicePath)
 {
     OpenResult result { kInvalidPort, OpenFailure::None, devicePath };
+    const auto fail = [&result](OpenFailure failure) {
+        result.failure = failure;
+        return result;
+    };
     // Known from /sys and /proc, so that such a terminal is never opened at all.
     if (const TerminalUse use = terminalUse(devicePath); use.any()) {
-        result.failure = use.systemConsole ? OpenFailure::SystemConsole : OpenFailure::ControllingTerminal;
         result.session = use.controllingSession.value_or(0);
-        return result;
+        return fail(use.systemConsole ? OpenFailure::SystemConsole : OpenFailure::ControllingTerminal);
     }
     // minicom and Qt terminals guard a port by lock file alone, and TIOCEXCL stops no root opener.
-    if (!clearStaleLockFiles(devicePath)) {
-        result.failure = OpenFailure::Busy;
-        return result;
-    }
+    if (!clearStaleLockFiles(devicePath))
+        return fail(OpenFailure::Busy);
     int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        result.failure = failureOf(errno);
-        return result;
-    }
+    if (fd < 0)
+        return fail(failureOf(errno));
     fd = aboveStandardStreams(fd);
-    if (fd < 0) {
-        result.failure = OpenFailure::Other;
-        return result;
-    }
+    if (fd < 0)
+        return fail(OpenFailure::Other);
     // The descriptor stays non-blocking: reads take what is waiting, writes wait in poll.
-    result.failure = takeExclusively(fd);
-    if (result.failure != OpenFailure::None) {
+    if (const OpenFailure refused = takeExclusively(fd); refused != OpenFailure::None) {
         close(fd);
-        return result;
+        return fail(refused);
     }
     // Made only once the device is ours, so that a refused open never leaves a lock file behind.
     const auto lockFile = createOwnLockFile(devicePath);
     if (!lockFile) {
         releaseDevice(fd);
-        result.failure = OpenFailure::Busy;
-        return result;
+        return fail(OpenFailure::Busy);
     }
     result.handle = fd;
     PortRegistry::instance().noteHeld(fd, devicePath, *lockFile);
@@ -186,10 +189,8 @@ OpenResult openDeviceExclusive(const std::string& devicePath)
 
 bool applyLineSettings(PortHandle port, const LineSettings& settings, std::string* hardwareReason)
 {
-    if (!isPort(port))
-        return false;
     LineBits current;
-    if (!readLineBits(port, current))
+    if (!isPort(port) || !readLineBits(port, current))
         return false;
     const auto wanted = buildLine(current, settings);
     if (!wanted || !writeLineBits(port, *wanted))
@@ -204,20 +205,6 @@ bool applyLineSettings(PortHandle port, const LineSettings& settings, std::strin
     }
     return true;
 }
-
-namespace {
-
-// Whether the port's node still stands for the device we hold.
-bool nodeStillThere(PortHandle port)
-{
-    struct stat held { };
-    struct stat node { };
-    const auto device = PortRegistry::instance().deviceOf(port);
-    return device && fstat(port, &held) == 0 && stat(device->c_str(), &node) == 0
-        && node.st_rdev == held.st_rdev;
-}
-
-} // namespace
 
 LineState lineState(PortHandle port)
 {

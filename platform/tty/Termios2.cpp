@@ -4,39 +4,29 @@
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
-#include <algorithm>
+#include <bit>
+#include <cstddef>
 
 namespace platform {
 
 static_assert(BOTHER == kSpeedInField && IBSHIFT == kInputSpeedShift && NCCS == kControlChars);
+// LineBits mirrors termios2 field by field, so that each converts to the other as it stands.
+static_assert(sizeof(LineBits) == sizeof(termios2) && offsetof(LineBits, line) == offsetof(termios2, c_line)
+    && offsetof(LineBits, cc) == offsetof(termios2, c_cc)
+    && offsetof(LineBits, ispeed) == offsetof(termios2, c_ispeed));
 
 bool readLineBits(int fd, LineBits& out)
 {
     termios2 raw {};
     if (ioctl(fd, TCGETS2, &raw) != 0)
         return false;
-    out.iflag = raw.c_iflag;
-    out.oflag = raw.c_oflag;
-    out.cflag = raw.c_cflag;
-    out.lflag = raw.c_lflag;
-    out.line = raw.c_line;
-    std::copy(std::begin(raw.c_cc), std::end(raw.c_cc), out.cc.begin());
-    out.ispeed = raw.c_ispeed;
-    out.ospeed = raw.c_ospeed;
+    out = std::bit_cast<LineBits>(raw);
     return true;
 }
 
 bool writeLineBits(int fd, const LineBits& bits)
 {
-    termios2 raw {};
-    raw.c_iflag = bits.iflag;
-    raw.c_oflag = bits.oflag;
-    raw.c_cflag = bits.cflag;
-    raw.c_lflag = bits.lflag;
-    raw.c_line = bits.line;
-    std::copy(bits.cc.begin(), bits.cc.end(), std::begin(raw.c_cc));
-    raw.c_ispeed = bits.ispeed;
-    raw.c_ospeed = bits.ospeed;
+    const termios2 raw = std::bit_cast<termios2>(bits);
     return ioctl(fd, TCSETS2, &raw) == 0;
 }
 
