@@ -1,80 +1,127 @@
-// The command line: our options, the toolkit's, and port names that are never opened as paths.
-#include "headless/CommandLine.h"
+// The words the commands read: the command line, hex bytes, JSON strings and COM port names.
+#include "headless/JsonText.h"
 #include "platform/registry/PortRegistry.h"
+#include "serial/HexText.h"
 #include "support/ParseArguments.h"
-#include "support/RunProgram.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
-TEST(CommandLine, PortMappingsKeepTheirOrderSoTheLastOneWins)
+// The command and its port or text, the flags, the mappings and toolkit words in order, then
+// --expect, --com, --settings and --wait ("-" when not given).
+std::string fields(const CommandLine& l)
 {
-    const auto line = parseWords({ "--port", "COM1=/dev/ttyUSB0", "--loopback", "--port=COM1=/dev/ttyACM0",
-        "--port", "COM12=/dev/x" });
-    ASSERT_TRUE(line.error.empty()) << line.error;
-    ASSERT_EQ(line.mappings.size(), 4u);
-    EXPECT_EQ(line.mappings[0].device, "/dev/ttyUSB0");
-    EXPECT_TRUE(line.mappings[1].device.empty()) << "--loopback maps COM1 to the built-in port";
-    EXPECT_EQ(line.mappings[2].device, "/dev/ttyACM0");
-    EXPECT_EQ(line.mappings[3].comNumber, 12u);
-    EXPECT_TRUE(line.usesLoopback());
+    static const char* kCommands[] { "window", "list", "check ", "send ", "selftest" };
+    std::ostringstream s;
+    s << kCommands[int(l.command)] << l.checkPort << l.sendText << (l.help ? " help" : "")
+      << (l.version ? " version" : "") << (l.usesLoopback() ? " loopback" : "") << (l.hex ? " hex" : "")
+      << (l.json ? " json" : "") << (l.internal ? " internal" : "");
+    for (const auto& m : l.mappings)
+        s << " COM" << m.comNumber << "=" << m.device;
+    for (size_t i = 1; i < l.toolkitArguments.size(); ++i)
+        s << " " << l.toolkitArguments[i];
+    s << " " << l.expectText.value_or("-") << " " << l.comPort.value_or("-") << " "
+      << l.settingsFile.value_or("-") << " " << l.waitMs.value_or(-1);
+    return s.str();
 }
 
-TEST(CommandLine, SingleDashOptionsAndTheirValuesGoToTheToolkit)
+TEST(CommandLine, GoodLinesSetTheirFields)
 {
-    const auto line = parseWords({ "-platform", "offscreen", "--loopback", "-reverse" });
-    ASSERT_TRUE(line.error.empty()) << line.error;
-    EXPECT_EQ(line.toolkitArguments,
-        (std::vector<std::string> { "comtest", "-platform", "offscreen", "-reverse" }));
+    for (const auto& row : rowsOf(R"(
+ | window - - - -1
+--port COM1=/dev/a --loopback --port=COM1=/dev/b --port COM12=/dev/x | window loopback COM1=/dev/a COM1= COM1=/dev/b COM12=/dev/x - - - -1
+-platform offscreen --loopback -reverse -style fusion | window loopback COM1= -platform offscreen -reverse -style fusion - - - -1
+--send -- --expect=ok --com COM3 --wait 3600000 --settings f | send -- ok COM3 f 3600000
+--hex --send 4142 --expect 0x43 --wait=0 | send 4142 hex 0x43 - - 0
+--check COM1 --settings f | check COM1 - - f -1
+--list-ports --json | list json - - - -1
+--selftest --internal --com COM2 | selftest internal - COM2 - -1
+--expect x --help | window help x - - -1
+--version --json | window version json - - - -1)")) {
+        const CommandLine line = parseLine(row[0]);
+        EXPECT_EQ(line.error, "") << row[0];
+        EXPECT_EQ(fields(line), row[1]) << row[0];
+    }
 }
 
-TEST(CommandLine, BadArgumentsGiveAOneLineReason)
+TEST(CommandLine, BadLinesGiveTheirOneLineReason)
 {
-    EXPECT_NE(parseWords({ "--port", "COM0=/dev/ttyS0" }).error, "");
-    EXPECT_NE(parseWords({ "--port", "COM1" }).error, "");
-    EXPECT_NE(parseWords({ "--port", "COM1=" }).error, "");
-    EXPECT_NE(parseWords({ "--port" }).error, "");
-    EXPECT_NE(parseWords({ "--port", "COM01=/dev/x" }).error, "") << "leading zeros make no COM name";
-    EXPECT_NE(parseWords({ "--frobnicate" }).error, "");
-    EXPECT_NE(parseWords({ "stray" }).error, "");
-    EXPECT_NE(parseWords({ "--help=yes" }).error, "");
+    for (const auto& row : rowsOf(R"(
+--port COM0=/dev/x | --port COM0=/dev/x: "COM0" is not a port name COMn with n >= 1
+--port COM1 | --port COM1: expected COMn=DEVICE
+--port COM1= | --port COM1=: no device given for COM1
+--port | --port needs a value
+--frobnicate | unknown option: --frobnicate
+stray | unexpected argument: stray
+-style fusion stray | unexpected argument: stray
+--help=yes | --help takes no value
+--send a --check COM1 | --send and --check cannot be given together
+--selftest --selftest | --selftest given twice
+--expect a | --expect goes with --send
+--check COM1 --wait 5 | --wait goes with --send
+--selftest --hex | --hex goes with --send
+--send a --json | --json goes with --list-ports
+--send a --internal | --internal goes with --selftest
+--check COM1 --com COM2 | --com goes with --send or --selftest
+--list-ports --settings f | --settings goes with --check, --send or --selftest
+--check /dev/ttyS0 | --check /dev/ttyS0: not a port name COMn with n >= 1
+--send a --com ttyS0 | --com ttyS0: not a port name COMn with n >= 1
+--selftest --settings= | --settings needs a file name
+--send a --wait -1 | --wait -1: expected a whole number of milliseconds from 0 to 3600000
+--send a --wait 3600001 | --wait 3600001: expected a whole number of milliseconds from 0 to 3600000
+--send a --wait 12345678 | --wait 12345678: expected a whole number of milliseconds from 0 to 3600000
+--send 4 --hex | --send 4: not hex bytes (e.g. "41 42 0d")
+--send 41 --hex --expect 4g | --expect 4g: not hex bytes (e.g. "41 42 0d")
+--send a -platform x | -platform: toolkit options go with the window, not with --send)"))
+        EXPECT_EQ(parseLine(row[0]).error, row[1]);
 }
 
-TEST(PortNames, OnlyComNamesStandForDevices)
+TEST(HexBytes, AreReadInTheUsualSpellingsAndWrittenInCapitals)
+{
+    for (const auto& row : rowsOf(R"(
+41 42 0d | 41 42 0D
+0x41,0X42	7e | 41 42 7E
+00ff,Fa9A | 00 FF FA 9A
+ ,  | )"))
+        EXPECT_EQ(hexText(parseHexBytes(row[0]).value_or("?")), row.size() > 1 ? row[1] : "") << row[0];
+    for (const char* bad : { "414", "zz", "41-42", "0x", "4g", "0x4 1" })
+        EXPECT_EQ(parseHexBytes(bad), std::nullopt) << bad;
+    EXPECT_EQ(hexText("AB\r", "0x"), "0x41 0x42 0x0D");
+}
+
+TEST(JsonString, StaysValidWhateverTheBytes)
+{
+    const std::pair<std::string, std::string> cases[] { { "a\"b\\c\n\r\t\x01\x7f",
+                                                            R"("a\"b\\c\n\r\t\u0001\u007f")" },
+        { "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"" },
+        { "x\xff\xc3", R"("x\ufffd\ufffd")" }, { "\xc3(", R"("\ufffd(")" },
+        { "\xed\xa0\x80", R"("\ufffd\ufffd\ufffd")" }, { "\xe0\x80\x80", R"("\ufffd\ufffd\ufffd")" },
+        { "\xf4\x90\x80\x80", R"("\ufffd\ufffd\ufffd\ufffd")" }, { "\xc1\xbf", R"("\ufffd\ufffd")" } };
+    for (const auto& [bytes, json] : cases)
+        EXPECT_EQ(jsonString(bytes), json);
+}
+
+TEST(PortNames, OnlyComNamesStandForDevicesAndTheLastMappingWins)
 {
     auto& registry = platform::PortRegistry::instance();
     registry.reset();
-    EXPECT_EQ(registry.deviceFor("COM1"), "/dev/ttyS0");
-    EXPECT_EQ(registry.deviceFor("COM4"), "/dev/ttyS3");
     registry.mapComPort(2, "/dev/pts/9");
     registry.mapComPort(2, "/dev/ttyUSB1");
-    EXPECT_EQ(registry.deviceFor("COM2"), "/dev/ttyUSB1") << "the last mapping wins";
-    for (const char* name :
-        { "/dev/ttyS0", "", "COM", "COM0", "COM01", "cOM1", "COM1 ", "COM-1", "CO", "COM1x" })
-        EXPECT_EQ(registry.deviceFor(name), std::nullopt)
-            << "\"" << name << "\" must never be opened as a path";
-    registry.reset();
-}
-
-TEST(ProgramWithoutDisplay, HelpVersionAndBadArguments)
-{
-    if (!haveProgram())
-        GTEST_SKIP() << "COMTEST_BINARY not set (run through ctest)";
-    const ProgramRun help = runProgram("--help");
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--port COMn=DEVICE"), std::string::npos) << help.out;
-    EXPECT_NE(help.out.find("--loopback"), std::string::npos) << help.out;
-    const ProgramRun version = runProgram("--version");
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "comtest 0.00.01\n");
-    for (const char* bad : { "--port COM0=/dev/ttyS0", "--port COM1", "--port COM1=", "--bogus" }) {
-        const ProgramRun run = runProgram(bad);
-        EXPECT_EQ(run.status, 2) << bad;
-        EXPECT_EQ(run.out.rfind("comtest: ", 0), 0u) << bad << ": " << run.out;
-        EXPECT_NE(run.out.find("Usage: comtest"), std::string::npos) << bad;
+    for (const auto& row : rowsOf(R"(
+COM1 | 1 | /dev/ttyS0
+COM2 | 2 | /dev/ttyUSB1
+COM10 | 10 | /dev/ttyS9
+COM1000000 | 1000000 | /dev/ttyS999999)")) {
+        EXPECT_EQ(platform::PortRegistry::comNumber(row[0]), std::stoul(row[1])) << row[0];
+        EXPECT_EQ(registry.deviceFor(row[0]), row[2]) << row[0];
     }
+    for (const char* other :
+        { "COM1000001", "COM0", "COM01", "cOM1", "COM1 ", "COM-1", "COM1x", "COM", "", "/dev/ttyS0" })
+        EXPECT_EQ(registry.deviceFor(other), std::nullopt) << '"' << other << '"';
+    EXPECT_EQ(platform::PortRegistry::defaultComNumber("/dev/ttyS0"), 1u);
+    EXPECT_EQ(platform::PortRegistry::defaultComNumber("/dev/ttyS9"), 10u);
+    for (const char* other : { "/dev/ttyS", "/dev/ttyS01", "/dev/ttyS-1", "/dev/ttyUSB0" })
+        EXPECT_EQ(platform::PortRegistry::defaultComNumber(other), std::nullopt) << other;
+    registry.reset();
 }
 
 int main(int argc, char** argv)

@@ -1,464 +1,255 @@
-#include "platform/discovery/LockFiles.h"
+// The port layer and the link's rules over real ptys: the port is a pty's slave, mapped as COM5, and
+// the far end its master.
 #include "platform/registry/PortRegistry.h"
-#include "platform/tty/SerialPort.h"
+#include "platform/tty/Loopback.h"
+#include "platform/tty/ModemLines.h"
+#include "serial/PortRules.h"
 #include "support/HolderProcess.h"
 #include "support/PtyPair.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
-#include <optional>
-#include <poll.h>
-#include <string>
-#include <sys/file.h>
-#include <sys/wait.h>
+#include <sys/ioctl.h>
 #include <termios.h>
-#include <unistd.h>
-#include <vector>
 
 using namespace std::chrono_literals;
-using platform::LineSettings;
-using platform::OpenFailure;
-using platform::PortHandle;
+using namespace platform;
 using Clock = std::chrono::steady_clock;
 
-namespace {
-
-std::string bytesOf(size_t count, char first)
-{
-    std::string bytes(count, '\0');
-    for (size_t i = 0; i < count; ++i)
-        bytes[i] = static_cast<char>(first + static_cast<char>(i % 64));
-    return bytes;
-}
-
-std::string readFromPort(PortHandle port, int count)
-{
-    std::vector<uint8_t> into(static_cast<size_t>(count) + 16, 0xEE);
-    const int got = platform::readBytes(port, into.data(), count);
-    return std::string(into.begin(), into.begin() + std::max(got, 0));
-}
-
-} // namespace
-
-// A port opened on the slave of a fresh pty, the far end on its master.
-class PortOverPty : public ::testing::Test {
-protected:
-    void TearDown() override
+struct Port : testing::Test {
+    Port() { PortRegistry::instance().mapComPort(5, pty.slavePath()); }
+    ~Port() override { PortRegistry::instance().reset(); }
+    static PortHandle open(const LineSettings& settings = {})
     {
-        for (PortHandle port : opened_)
-            platform::closePort(port);
-        platform::PortRegistry::instance().reset();
+        const PortHandle port = openPortExclusive("COM5").handle;
+        EXPECT_TRUE(applyLineSettings(port, settings));
+        return port;
     }
-
-    PortHandle openPort(const LineSettings& settings = {})
+    static std::string take(PortHandle port, int count)
     {
-        const platform::OpenResult result = platform::openDeviceExclusive(pty.slavePath());
-        EXPECT_EQ(result.failure, OpenFailure::None) << "open of " << pty.slavePath();
-        if (!platform::isPort(result.handle))
-            return result.handle;
-        opened_.push_back(result.handle);
-        EXPECT_TRUE(platform::applyLineSettings(result.handle, settings)) << "line settings taken";
-        return result.handle;
+        std::string bytes(size_t(count), '\0');
+        bytes.resize(size_t(readBytes(port, reinterpret_cast<uint8_t*>(bytes.data()), count)));
+        return bytes;
     }
-
-    void closePort(PortHandle port)
+    static bool waiting(PortHandle port, size_t count)
     {
-        platform::closePort(port);
-        std::erase(opened_, port);
+        return PtyPair::waitUntil([&] { return size_t(bytesWaiting(port)) == count; });
     }
-
-    bool waitForWaiting(PortHandle port, int count)
-    {
-        return PtyPair::waitUntil([&] { return platform::bytesWaiting(port) == count; });
-    }
-
+    static bool isFree(const std::string& path) { return HolderProcess(path).holding(); }
     PtyPair pty;
-
-private:
-    std::vector<PortHandle> opened_;
 };
 
-class PortInputOverPty : public PortOverPty { };
-
-TEST_F(PortInputOverPty, NothingWaitingCountsZeroAndReadsNothing)
-{
-    const PortHandle port = openPort();
-    EXPECT_EQ(platform::bytesWaiting(port), 0);
-    EXPECT_EQ(readFromPort(port, 128), "") << "a read with nothing waiting returns at once, empty";
-}
-
-TEST_F(PortInputOverPty, WaitingBytesAreCountedAndReadInFull)
-{
-    const PortHandle port = openPort();
-    for (size_t count : { 3, 128, 129 }) {
-        SCOPED_TRACE(std::to_string(count) + " bytes waiting");
-        const std::string sent = bytesOf(count, 'A');
-        ASSERT_EQ(pty.write(sent), count);
-        ASSERT_TRUE(waitForWaiting(port, static_cast<int>(count))) << platform::bytesWaiting(port);
-        EXPECT_EQ(readFromPort(port, static_cast<int>(count)), sent) << "bytes from the wire";
-        EXPECT_EQ(platform::bytesWaiting(port), 0);
-    }
-}
-
-TEST_F(PortInputOverPty, ReadTakesNoMoreThanAsked)
-{
-    const PortHandle port = openPort();
-    const std::string sent = bytesOf(129, '0');
-    ASSERT_EQ(pty.write(sent), sent.size());
-    ASSERT_TRUE(waitForWaiting(port, 129));
-    EXPECT_EQ(readFromPort(port, 128), sent.substr(0, 128));
-    EXPECT_EQ(platform::bytesWaiting(port), 1);
-    EXPECT_EQ(readFromPort(port, 128), sent.substr(128));
-}
-
-TEST_F(PortInputOverPty, DiscardDropsWaitingBytesAndKeepsOnlyLaterOnes)
-{
-    const PortHandle port = openPort();
-    ASSERT_EQ(pty.write(bytesOf(129, 'a')), 129u);
-    ASSERT_TRUE(waitForWaiting(port, 129));
-    platform::discardInput(port);
-    EXPECT_EQ(platform::bytesWaiting(port), 0);
-    ASSERT_EQ(pty.write("new"), 3u);
-    ASSERT_TRUE(waitForWaiting(port, 3));
-    EXPECT_EQ(readFromPort(port, 3), "new");
-}
-
-TEST_F(PortInputOverPty, OpenDiscardsNothingAlreadyWaiting)
-{
-    ASSERT_EQ(pty.write("early"), 5u);
-    const PortHandle port = openPort();
-    ASSERT_TRUE(waitForWaiting(port, 5)) << "bytes sent before the open are still there";
-    EXPECT_EQ(readFromPort(port, 5), "early");
-}
-
-// A reopen starts empty, unless another process shares the device: what waits then is its input.
-TEST_F(PortInputOverPty, CloseDiscardsUnreadInputOnlyWhenNoOtherProcessHasThePort)
-{
-    for (const bool shared : { false, true }) {
-        SCOPED_TRACE(shared ? "shared with another process" : "ours alone");
-        std::optional<HolderProcess> sharer;
-        if (shared) {
-            ASSERT_TRUE(sharer.emplace(pty.slavePath(), nullptr, HolderProcess::Way::Share).holding());
-        }
-        const PortHandle first = openPort();
-        ASSERT_EQ(pty.write("stale"), 5u);
-        ASSERT_TRUE(waitForWaiting(first, 5));
-        closePort(first);
-
-        const PortHandle second = openPort();
-        ASSERT_EQ(pty.write("x"), 1u);
-        const std::string left = shared ? "stalex" : "x";
-        ASSERT_TRUE(waitForWaiting(second, int(left.size())));
-        EXPECT_EQ(readFromPort(second, 8), left);
-        closePort(second);
-    }
-}
-
-TEST_F(PortInputOverPty, RawLineTranslatesNothingEitherWay)
-{
-    termios cooked {};
-    ASSERT_EQ(tcgetattr(pty.slaveFd(), &cooked), 0);
-    cooked.c_iflag |= ICRNL;
-    cooked.c_oflag |= OPOST | ONLCR;
-    cooked.c_lflag |= ICANON | ECHO | ISIG;
-    ASSERT_EQ(tcsetattr(pty.slaveFd(), TCSANOW, &cooked), 0);
-
-    const PortHandle port = openPort();
-    ASSERT_EQ(pty.write("a\rb\n\x03"), 5u);
-    ASSERT_TRUE(waitForWaiting(port, 5));
-    EXPECT_EQ(readFromPort(port, 5), "a\rb\n\x03") << "received as sent";
-    EXPECT_EQ(pty.readAvailable(), "") << "no echo";
-
-    const uint8_t line[] = { 'x', '\n' };
-    ASSERT_EQ(platform::writeAll(port, line, 2), 2u);
-    EXPECT_EQ(pty.read(2), "x\n") << "no CR added";
-}
-
-class PortOpening : public PortOverPty { };
-
-TEST_F(PortOpening, MappedComNameOpensItsDeviceAndIsNotedAsHeld)
-{
-    platform::PortRegistry::instance().mapComPort(5, pty.slavePath());
-    const platform::OpenResult result = platform::openPortExclusive("COM5");
-    ASSERT_EQ(result.failure, OpenFailure::None);
-    EXPECT_GE(result.handle, 3);
-    EXPECT_EQ(result.device, pty.slavePath());
-    // Without a writable lock folder the port is held by flock and TIOCEXCL alone.
-    const std::string lockFile
-        = ::access("/run/lock", W_OK) == 0 ? "/run/lock/" + platform::lockFileName(pty.slavePath()) : "";
-    EXPECT_EQ(
-        platform::PortRegistry::instance().lockFileOf(result.handle), std::optional<std::string>(lockFile))
-        << "held with our lock file";
-    platform::closePort(result.handle);
-    EXPECT_FALSE(platform::PortRegistry::instance().lockFileOf(result.handle)) << "released on close";
-}
-
-TEST_F(PortOpening, MissingDeviceFailsAsNoSuchPort)
-{
-    const std::string missing = "/dev/comtest-no-such-device";
-    platform::PortRegistry::instance().mapComPort(9, missing);
-    const platform::OpenResult byName = platform::openPortExclusive("COM9");
-    EXPECT_EQ(byName.failure, OpenFailure::NoSuchPort);
-    EXPECT_EQ(byName.handle, platform::kInvalidPort);
-    EXPECT_EQ(byName.device, missing);
-    EXPECT_EQ(platform::openDeviceExclusive(missing).failure, OpenFailure::NoSuchPort);
-}
-
-TEST_F(PortOpening, NameThatIsNoComNameIsNeverOpenedAsAPath)
-{
-    for (const std::string& name : { pty.slavePath(), std::string("COM0"), std::string("com1") }) {
-        const platform::OpenResult result = platform::openPortExclusive(name);
-        EXPECT_EQ(result.failure, OpenFailure::NoSuchPort) << name;
-        EXPECT_EQ(result.handle, platform::kInvalidPort) << name;
-        EXPECT_EQ(result.device, "") << name;
-    }
-    EXPECT_TRUE(platform::isPort(openPort())) << "the device was left free";
-}
-
-TEST_F(PortOpening, FileThatIsNoTtyIsRefusedAndLeftClosed)
-{
-    char path[] = "/tmp/comtest-not-a-tty-XXXXXX";
-    const int file = mkstemp(path);
-    ASSERT_GE(file, 0);
-    close(file);
-    const platform::OpenResult result = platform::openDeviceExclusive(path);
-    EXPECT_EQ(result.failure, OpenFailure::NotATty);
-    EXPECT_EQ(result.handle, platform::kInvalidPort);
-    const int probe = open(path, O_RDONLY);
-    EXPECT_EQ(flock(probe, LOCK_EX | LOCK_NB), 0) << "no lock left behind";
-    close(probe);
-    unlink(path);
-}
-
-TEST_F(PortOpening, SecondOpenOfAHeldPortIsRefusedAsBusy)
-{
-    const PortHandle port = openPort();
-    ASSERT_TRUE(platform::isPort(port));
-    const platform::OpenResult second = platform::openDeviceExclusive(pty.slavePath());
-    EXPECT_EQ(second.failure, OpenFailure::Busy);
-    EXPECT_EQ(second.handle, platform::kInvalidPort);
-    closePort(port);
-    EXPECT_TRUE(platform::isPort(openPort())) << "free again after the close";
-}
-
-TEST_F(PortOpening, PlainOpenWithoutLockDoesNotHoldThePort)
-{
-    const int plain = open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(plain, 0);
-    EXPECT_TRUE(platform::isPort(openPort())) << "another descriptor without a lock, as cat has";
-    close(plain);
-}
-
-TEST_F(PortOpening, DescriptorIsAboveTheStandardStreamsAndNotInherited)
-{
-    const int savedInput = dup(STDIN_FILENO);
-    ASSERT_GE(savedInput, 0);
-    close(STDIN_FILENO);
-    const platform::OpenResult result = platform::openDeviceExclusive(pty.slavePath());
-    const bool inputLeftClosed = fcntl(STDIN_FILENO, F_GETFD) == -1;
-    dup2(savedInput, STDIN_FILENO);
-    close(savedInput);
-
-    ASSERT_EQ(result.failure, OpenFailure::None);
-    EXPECT_GE(result.handle, 3);
-    EXPECT_TRUE(inputLeftClosed) << "descriptor 0 was not kept";
-    EXPECT_NE(fcntl(result.handle, F_GETFD) & FD_CLOEXEC, 0) << "not inherited by children";
-    platform::closePort(result.handle);
-}
-
-TEST_F(PortOpening, ClosingNoPortDoesNothing)
-{
-    const bool inputOpen = fcntl(STDIN_FILENO, F_GETFD) != -1;
-    platform::closePort(platform::kNeverOpened);
-    platform::closePort(platform::kInvalidPort);
-    EXPECT_EQ(fcntl(STDIN_FILENO, F_GETFD) != -1, inputOpen) << "descriptor 0 untouched";
-    EXPECT_EQ(platform::bytesWaiting(platform::kNeverOpened), 0);
-    EXPECT_FALSE(platform::applyLineSettings(platform::kInvalidPort, {}));
-}
-
-// A child process that holds the port with flock, as picocom or another instance would.
-class LockingChild {
-public:
-    explicit LockingChild(const std::string& devicePath)
-    {
-        if (pipe2(ready_, O_CLOEXEC) != 0 || pipe2(release_, O_CLOEXEC) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0)
-            runChild(devicePath);
-        close(ready_[1]);
-        close(release_[0]);
-    }
-
-    ~LockingChild()
-    {
-        release();
-        close(ready_[0]);
-    }
-
-    // True once the child reports that it holds the lock.
-    bool holdsLock()
-    {
-        pollfd entry { ready_[0], POLLIN, 0 };
-        char answer = 0;
-        return pid_ > 0 && poll(&entry, 1, 5000) == 1 && read(ready_[0], &answer, 1) == 1 && answer == 'L';
-    }
-
-    void release()
-    {
-        if (pid_ <= 0)
-            return;
-        close(release_[1]);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-private:
-    [[noreturn]] void runChild(const std::string& devicePath)
-    {
-        close(ready_[0]);
-        close(release_[1]);
-        const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        const char answer = (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) ? 'L' : 'E';
-        if (write(ready_[1], &answer, 1) == 1) {
-            char ignored;
-            while (read(release_[0], &ignored, 1) > 0) { }
-        }
-        _exit(0);
-    }
-
-    int ready_[2] = { -1, -1 };
-    int release_[2] = { -1, -1 };
-    pid_t pid_ = -1;
-};
-
-TEST_F(PortOpening, PortLockedByAnotherProcessIsRefusedAsBusy)
-{
-    LockingChild other(pty.slavePath());
-    ASSERT_TRUE(other.holdsLock());
-    const platform::OpenResult refused = platform::openDeviceExclusive(pty.slavePath());
-    EXPECT_EQ(refused.failure, OpenFailure::Busy);
-    EXPECT_EQ(refused.handle, platform::kInvalidPort);
-    other.release();
-    EXPECT_TRUE(platform::isPort(openPort())) << "free once the other process let go";
-}
-
-class PortSettingsOverPty : public PortOverPty {
-protected:
-    platform::LineBits slaveLine()
-    {
-        platform::LineBits bits;
-        EXPECT_TRUE(pty.slaveLine(bits));
-        return bits;
-    }
-};
-
-TEST_F(PortSettingsOverPty, NonStandardSpeedStopBitsAndMarkParityReachTheDriver)
-{
-    const PortHandle port = openPort({ 12345, 3, 7, 2 });
-    const platform::LineBits line = slaveLine();
-    EXPECT_EQ(platform::outputSpeed(line), 12345u);
-    EXPECT_EQ(platform::inputSpeed(line), 12345u);
-    EXPECT_NE(line.cflag & CSTOPB, 0u) << "two stop bits";
-    EXPECT_EQ(line.cflag & (PARODD | CMSPAR), uint32_t(PARODD | CMSPAR)) << "mark parity";
-    EXPECT_EQ(line.cflag & (CSIZE | PARENB), uint32_t(CS8)) << "what a pty forces";
-
-    LineSettings reported;
-    bool isPty = false;
-    ASSERT_TRUE(platform::readLineSettings(port, reported, &isPty));
-    EXPECT_TRUE(isPty);
-    EXPECT_EQ(reported.baudRate, 12345u);
-    EXPECT_EQ(reported.stopBits, 2);
-}
-
-TEST_F(PortSettingsOverPty, SpaceParityAndStandardSpeedReachTheDriver)
-{
-    openPort({ 115200, 4, 8, 0 });
-    const platform::LineBits line = slaveLine();
-    EXPECT_EQ(line.cflag & CBAUD, uint32_t(B115200));
-    EXPECT_EQ(line.cflag & (PARODD | CMSPAR | CSTOPB), uint32_t(CMSPAR)) << "space parity, one stop bit";
-}
-
-TEST_F(PortSettingsOverPty, FlowControlIsKeptAndStickyParityClearedForEven)
+// From a line left cooked with flow control, each setting reaches the pty field by field (a pty
+// forces 8 data bits and parity generation off); flow control is kept and the line is raw both
+// ways. A pty has no modem lines and no loop mode.
+TEST_F(Port, SettingsReachThePtyAndTheLineIsRaw)
 {
     termios before {};
     ASSERT_EQ(tcgetattr(pty.slaveFd(), &before), 0);
     before.c_cflag |= CRTSCTS | CMSPAR | PARODD | CSTOPB;
-    before.c_iflag |= IXON | IXOFF;
+    before.c_iflag |= IXON | IXOFF | ICRNL;
+    before.c_oflag |= OPOST | ONLCR;
+    before.c_lflag |= ICANON | ECHO | ISIG;
     ASSERT_EQ(tcsetattr(pty.slaveFd(), TCSANOW, &before), 0);
-
-    openPort({ 19200, 2, 8, 0 });
-    const platform::LineBits line = slaveLine();
-    EXPECT_NE(line.cflag & CRTSCTS, 0u) << "RTS/CTS kept";
-    EXPECT_EQ(line.iflag & (IXON | IXOFF), uint32_t(IXON | IXOFF)) << "XON/XOFF kept";
-    EXPECT_EQ(line.cflag & (CMSPAR | PARODD | CSTOPB), 0u) << "even parity, one stop bit";
-    EXPECT_EQ(line.cflag & CBAUD, uint32_t(B19200));
-    EXPECT_EQ(line.lflag, 0u) << "raw";
+    const PortHandle port = open();
+    const std::pair<LineSettings, uint32_t> rows[]
+        = { { { 12345, 3, 7, 2 }, kSpeedInField | PARODD | CMSPAR | CSTOPB },
+              { { 115200, 4, 8, 0 }, B115200 | CMSPAR }, { { 300, 1, 5, 2 }, B300 | PARODD | CSTOPB },
+              { { 19200, 2, 6, 0 }, B19200 }, { { 19200, 0, 8, 1 }, 0 } };
+    for (const auto& [settings, bits] : rows) {
+        ASSERT_EQ(applyLineSettings(port, settings), bits != 0) << settings.baudRate;
+        LineBits line;
+        LineSettings read;
+        bool isPty = false;
+        ASSERT_TRUE(pty.slaveLine(line) && readLineSettings(port, read, &isPty) && isPty);
+        const uint32_t kept = bits ? bits : B19200; // a refusal leaves the line as it was
+        EXPECT_EQ(
+            line.cflag & (CBAUD | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS), kept | CS8 | CRTSCTS);
+        EXPECT_EQ(line.iflag | line.oflag | line.lflag, uint32_t(IXON | IXOFF));
+        EXPECT_EQ(inputSpeed(line) + read.baudRate, 2 * (bits ? settings.baudRate : 19200))
+            << settings.baudRate;
+    }
+    ASSERT_EQ(pty.write("a\rb\n\x03"), 5u);
+    ASSERT_TRUE(waiting(port, 5));
+    EXPECT_EQ(take(port, 5), "a\rb\n\x03") << "received as sent";
+    EXPECT_EQ(pty.readAvailable(), "") << "no echo";
+    serial::sendBytes(port, std::string("x\n\0y", 4));
+    EXPECT_EQ(pty.read(4), std::string("x\n\0y", 4)) << "sent as given";
+    EXPECT_FALSE(
+        readModemInputs(port) || setRequestToSend(port, true) || startLoopMode(port) || inLoopMode(port));
+    EXPECT_EQ(PortRegistry::instance().loopMode().port.load(), -1) << "loop mode free for another port";
+    closePort(port);
+    // A driver that changes a setting is refused: a pty master is no pty slave, yet forces 8 data bits.
+    const PortHandle master = openDeviceExclusive("/dev/ptmx").handle;
+    EXPECT_TRUE(applyLineSettings(master, {}) && !applyLineSettings(master, { 19200, 0, 7, 0 }));
+    closePort(master);
 }
 
-TEST_F(PortSettingsOverPty, ValuesWithoutTermiosFormAreRefused)
+// At most 128 waiting bytes are read and terminated; more are all discarded and the buffer kept.
+// Opening discards nothing; closing discards unread input unless another process shares the port.
+TEST_F(Port, ReceiveReadsUpTo128WaitingBytesAndDiscardsMore)
 {
-    const platform::OpenResult result = platform::openDeviceExclusive(pty.slavePath());
-    ASSERT_EQ(result.failure, OpenFailure::None);
-    const LineSettings refused[]
-        = { { 19200, 0, 8, 1 }, { 19200, 5, 8, 0 }, { 19200, 0, 4, 0 }, { 19200, 0, 9, 0 }, { 0, 0, 8, 0 } };
-    for (const LineSettings& settings : refused)
-        EXPECT_FALSE(platform::applyLineSettings(result.handle, settings))
-            << settings.baudRate << " " << int(settings.parity) << " " << int(settings.byteSize) << " "
-            << int(settings.stopBits);
-    EXPECT_TRUE(platform::applyLineSettings(result.handle, {})) << "the defaults are taken";
-    platform::closePort(result.handle);
+    ASSERT_EQ(pty.write("early"), 5u);
+    PortHandle port = open({ 4000000, 0, 8, 0 });
+    ASSERT_TRUE(waiting(port, 5)) << "the open discarded nothing";
+    EXPECT_EQ(take(port, 3), "ear") << "no more than asked";
+    EXPECT_EQ(take(port, 8), "ly");
+    uint8_t buffer[serial::kReceiveCap + 1];
+    for (const size_t count : { 0, 3, 128, 129, 10000 }) {
+        std::string sent(count, '\0');
+        for (size_t i = 0; i < count; ++i)
+            sent[i] = char('!' + i % 90);
+        ASSERT_EQ(pty.write(sent), count);
+        ASSERT_TRUE(PtyPair::waitUntil([&] { return bytesWaiting(port) >= std::min<int>(count, 4095); }));
+        const int before = bytesWaiting(port); // a pty's line discipline holds at most 4095 of them
+        std::fill(std::begin(buffer), std::end(buffer), 0xEE);
+        const serial::Reception got = serial::receiveInto(port, buffer);
+        const bool read = count <= serial::kReceiveCap;
+        EXPECT_EQ(
+            got.outcome, read ? serial::Reception::Outcome::Read : serial::Reception::Outcome::Discarded);
+        EXPECT_EQ(got.count, read ? int(count) : before) << count;
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), std::min<size_t>(count, 129)),
+            read ? sent : std::string(129, '\xEE'));
+        EXPECT_EQ(buffer[read ? got.count : 128], read ? 0 : 0xEE);
+        EXPECT_FALSE(PtyPair::waitUntil([&] { return bytesWaiting(port) != 0; }, 20ms))
+            << count << ": all taken";
+    }
+    EXPECT_EQ(serial::receiveInto(kInvalidPort, buffer).outcome, serial::Reception::Outcome::NoPort);
+    for (const bool shared : { false, true }) {
+        std::optional<HolderProcess> sharer;
+        if (shared)
+            sharer.emplace(pty.slavePath(), nullptr, HolderProcess::Way::Share);
+        ASSERT_EQ(pty.write("stale"), 5u);
+        ASSERT_TRUE(waiting(port, 5));
+        closePort(port);
+        port = open();
+        ASSERT_EQ(pty.write("x"), 1u);
+        ASSERT_TRUE(waiting(port, shared ? 6 : 1)) << (shared ? "shared: kept" : "ours alone: discarded");
+        take(port, 8);
+    }
+    closePort(port);
 }
 
-class PortWritingOverPty : public PortOverPty { };
-
-TEST_F(PortWritingOverPty, EveryByteReachesTheFarEnd)
+// A far end that does not drain stops a write after the line time of its bytes plus a second; a
+// hang-up of a node still there is a lost carrier; a far end closed is a vanished port, which
+// counts and reads nothing and is not waited for.
+TEST_F(Port, WritesAreBoundAndGonePortsAreToldApart)
 {
-    const PortHandle port = openPort({ 115200, 0, 8, 0 });
-    const std::string payload = bytesOf(3000, ' ');
-    const size_t written = platform::writeAll(port, reinterpret_cast<const uint8_t*>(payload.data()), 3000);
-    EXPECT_EQ(written, payload.size());
-    EXPECT_EQ(pty.read(payload.size()), payload) << "bytes on the wire";
-}
+    const PortHandle port = open({ 4000000, 0, 8, 0 });
+    const std::string payload(256 * 1024, 'w');
+    const auto bound = std::chrono::microseconds(payload.size() * 10 * 1000000 / 4000000) + 1s;
+    auto start = Clock::now();
+    EXPECT_LT(
+        writeAll(port, reinterpret_cast<const uint8_t*>(payload.data()), payload.size()), payload.size());
+    EXPECT_GE(Clock::now() - start, bound - 5ms) << "gave up early";
+    EXPECT_LT(Clock::now() - start, bound + 1s) << "blocked past its bound";
 
-TEST_F(PortWritingOverPty, FarEndThatDoesNotDrainStopsTheWriteAtItsBound)
-{
-    constexpr uint32_t baud = 921600;
-    const PortHandle port = openPort({ baud, 0, 8, 0 });
-    const std::string payload = bytesOf(256 * 1024, '!');
-    const auto bound = std::chrono::microseconds(uint64_t { payload.size() } * 10 * 1000000 / baud) + 1s;
+    PtyPair other;
+    const PortHandle hungUp = openDeviceExclusive(other.slavePath()).handle;
+    EXPECT_EQ(lineState(hungUp), LineState::Up);
+    ASSERT_EQ(ioctl(other.slaveFd(), TIOCVHANGUP), 0);
+    EXPECT_EQ(lineState(hungUp), LineState::CarrierLost);
+    EXPECT_EQ(bytesWaiting(hungUp), 0);
+    EXPECT_EQ(lineState(port), LineState::Up) << "whatever failed on another port just before";
+    closePort(hungUp);
 
-    const auto start = Clock::now();
-    const size_t written
-        = platform::writeAll(port, reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
-    const auto took = Clock::now() - start;
-
-    EXPECT_LT(written, payload.size()) << "the pty cannot hold it all";
-    EXPECT_GE(took, bound - 5ms) << "gave up before its time";
-    EXPECT_LT(took, bound + 1s) << "blocked past its bound";
-}
-
-class VanishedPort : public PortOverPty { };
-
-TEST_F(VanishedPort, CountsNothingWaitingReadsNothingAndWritesReturnAtOnce)
-{
-    const PortHandle port = openPort({ 9600, 0, 8, 0 });
     ASSERT_EQ(pty.write("lost"), 4u);
-    ASSERT_TRUE(waitForWaiting(port, 4));
+    ASSERT_TRUE(waiting(port, 4));
     pty.closeMaster();
-
-    EXPECT_EQ(platform::bytesWaiting(port), 0);
-    EXPECT_EQ(readFromPort(port, 128), "");
-    const std::vector<uint8_t> payload(100000, 'z'); // about 104 s of line time at 9600 bit/s
-    const auto start = Clock::now();
-    platform::writeAll(port, payload.data(), payload.size());
+    EXPECT_EQ(lineState(port), LineState::Vanished);
+    EXPECT_EQ(bytesWaiting(port) + take(port, 4).size(), 0u);
+    start = Clock::now();
+    serial::sendBytes(port, std::string(100000, 'z')); // its bound is over a second
     EXPECT_LT(Clock::now() - start, 500ms) << "a gone device is not waited for";
-    platform::discardInput(port);
-    EXPECT_EQ(platform::bytesWaiting(port), 0);
+    closePort(port);
+}
+
+// Only a COM name opens, only its own device, as a descriptor above 2 that children do not inherit.
+// The report tells the open error without a port, and the settings error while the new port is still
+// held; it is closed after the report unless closeAndForget closed it during the report.
+TEST_F(Port, OpenAndConfigureOpensComNamesOnlyAndReportsWhichStepFailed)
+{
+    char file[] = "/tmp/comtest-no-tty-XXXXXX";
+    ::close(mkstemp(file));
+    PortRegistry::instance().mapComPort(7, file);
+    PortRegistry::instance().mapComPort(9, "/dev/comtest-missing");
+    const struct {
+        std::string name, device;
+        OpenFailure failure;
+        LineSettings settings;
+        bool closeInReport = false;
+    } rows[] = { { "COM5", pty.slavePath(), OpenFailure::None, {} },
+        { pty.slavePath(), "", OpenFailure::NoSuchPort, {} }, { "COM0", "", OpenFailure::NoSuchPort, {} },
+        { "com5", "", OpenFailure::NoSuchPort, {} }, { "COM7", file, OpenFailure::NotATty, {} },
+        { "COM9", "/dev/comtest-missing", OpenFailure::NoSuchPort, {} },
+        { "COM200", "/dev/ttyS199", OpenFailure::NoSuchPort, {} },
+        { "COM5", pty.slavePath(), OpenFailure::None, { 19200, 0, 8, 1 } },
+        { "COM5", pty.slavePath(), OpenFailure::None, { 19200, 5, 8, 0 }, true } };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name + (row.closeInReport ? ", closed in the report" : ""));
+        const bool settingsTaken = row.settings.stopBits == 0 && row.settings.parity == 0;
+        LineSettings request = row.settings;
+        request.portName = row.name;
+        PortHandle port = kNeverOpened;
+        std::vector<std::string> reports;
+        bool held = false;
+        int reused = -1;
+        serial::OpenOutcome outcome;
+        const int input = dup(STDIN_FILENO);
+        ::close(STDIN_FILENO);
+        const bool configured = serial::openAndConfigure(
+            port, request,
+            [&](const char* message) {
+                reports.push_back(message);
+                held = isPort(port) && !isFree(pty.slavePath());
+                if (row.closeInReport) {
+                    serial::closeAndForget(port);
+                    reused = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3); // may take the closed number
+                }
+            },
+            &outcome);
+        EXPECT_EQ(fcntl(STDIN_FILENO, F_GETFD), -1) << "nothing of ours poses as standard input";
+        dup2(input, STDIN_FILENO);
+        ::close(input);
+        EXPECT_EQ(outcome.opened.failure, row.failure);
+        EXPECT_EQ(outcome.opened.device, row.device);
+        const bool opened = row.failure == OpenFailure::None;
+        EXPECT_EQ(configured, opened && settingsTaken);
+        EXPECT_EQ(reports,
+            std::vector<std::string>(!configured, opened ? serial::kSettingsError : serial::kOpenError));
+        EXPECT_EQ(held, opened && !configured) << "the port is held while its refusal is told";
+        EXPECT_TRUE(configured ? port > 2 && fcntl(port, F_GETFD) == FD_CLOEXEC : port == kInvalidPort)
+            << port;
+        EXPECT_TRUE(reused < 0 || fcntl(reused, F_GETFD) != -1) << "a number reused meanwhile is left open";
+        ::close(reused);
+        serial::closeAndForget(port);
+        EXPECT_TRUE(isFree(pty.slavePath()) && isFree(file)) << "nothing left open or locked";
+    }
+    unlink(file);
+}
+
+// The built-in loop-back port echoes byte for byte without any settings of ours, is exclusive, and
+// drains while a long write runs.
+TEST(LoopbackPort, EchoesIsExclusiveAndDrainsDuringALongWrite)
+{
+    Loopback loopback;
+    ASSERT_TRUE(loopback.start());
+    PortRegistry::instance().mapComPort(1, loopback.devicePath());
+    const PortHandle port = openPortExclusive("COM1").handle;
+    EXPECT_EQ(openPortExclusive("COM1").failure, OpenFailure::Busy);
+    serial::sendBytes(port, "A\nB\r\x03");
+    ASSERT_TRUE(PtyPair::waitUntil([&] { return bytesWaiting(port) == 5; }));
+    uint8_t got[8] = {};
+    EXPECT_EQ(readBytes(port, got, 8), 5);
+    EXPECT_STREQ(reinterpret_cast<char*>(got), "A\nB\r\x03") << "echoed as sent";
+    ASSERT_TRUE(applyLineSettings(port, { 115200, 0, 8, 0 }));
+    const auto start = Clock::now();
+    serial::sendBytes(port, std::string(3000, 'x'));
+    EXPECT_LT(Clock::now() - start, 2s);
+    EXPECT_TRUE(PtyPair::waitUntil([&] { return bytesWaiting(port) == 3000; })) << "every byte came back";
+    closePort(port);
+    PortRegistry::instance().reset();
 }
 
 int main(int argc, char** argv)

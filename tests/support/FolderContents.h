@@ -1,26 +1,31 @@
-// What the tests read back from real files: a file's bytes and a folder's entries.
+// A fresh folder of a test's own, which anyone may enter, and a shell to work in it.
 #pragma once
 
-#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
-#include <vector>
 
-// Every byte of the file ("" when it cannot be read).
-inline std::string fileContents(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
-}
-
-// The names in a folder, sorted: what a save left behind, temporary files included.
-inline std::vector<std::string> sortedNamesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+struct Folder {
+    Folder()
+        : path((std::filesystem::temp_directory_path() / "comtest-XXXXXX").string())
+    {
+        ::mkdtemp(path.data());
+        sh("chmod 755 .");
+    }
+    ~Folder() { sh("chattr -R -i . 2>/dev/null; rm -rf \"$PWD\""); }
+    // Runs command in the folder; gives what it printed, and leaves its exit status in status.
+    std::string sh(const std::string& command)
+    {
+        std::string output;
+        FILE* pipe = ::popen(("cd '" + path + "' && { " + command + "; } 2>/dev/null").c_str(), "r");
+        for (int c; (c = std::fgetc(pipe)) != EOF;)
+            output += char(c);
+        status = ::pclose(pipe);
+        return output;
+    }
+    void write(const std::string& name, const std::string& s) const { std::ofstream(path + "/" + name) << s; }
+    std::string path;
+    int status = 0;
+};

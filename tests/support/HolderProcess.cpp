@@ -1,5 +1,7 @@
 #include "HolderProcess.h"
 
+#include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -8,51 +10,43 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
-
-bool take(int fd, HolderProcess::Way way)
+HolderProcess::HolderProcess(const std::string& device, const passwd* user, Way way)
 {
-    using Way = HolderProcess::Way;
-    switch (way) {
-    case Way::Flock:
-        return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    case Way::Exclusive:
-        return ::ioctl(fd, TIOCEXCL) == 0;
-    case Way::Share:
-        return true;
-    case Way::ControllingTerminal:
-        return ::ioctl(fd, TIOCSCTTY, 0) == 0;
-    }
-    return false;
+    int fd = -1; // the child's, used while start() runs there; only system calls in the child
+    start(
+        [&, path = device.c_str()] {
+            if (way == Way::ControllingTerminal)
+                ::setsid();
+            const int took = (fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK)) < 0 ? -1
+                : way == Way::Flock               ? ::flock(fd, LOCK_EX | LOCK_NB)
+                : way == Way::Exclusive           ? ::ioctl(fd, TIOCEXCL)
+                : way == Way::ControllingTerminal ? ::ioctl(fd, TIOCSCTTY, 0)
+                                                  : 0;
+            return took == 0
+                && (!user
+                    || (::setgroups(0, nullptr) == 0 && ::setgid(user->pw_gid) == 0
+                        && ::setuid(user->pw_uid) == 0));
+        },
+        // The exclusive flag would outlive us while the test's own descriptor lives.
+        [&] { (void)(way == Way::Exclusive && ::ioctl(fd, TIOCNXCL)); });
 }
 
-} // namespace
-
-HolderProcess::HolderProcess(const std::string& device, const passwd* becomeUser, Way way)
+HolderProcess::HolderProcess(const std::function<bool()>& take)
 {
-    int ready[2];
-    int release[2];
+    start(take, [] {});
+}
+
+void HolderProcess::start(const std::function<bool()>& take, const std::function<void()>& atEnd)
+{
+    int ready[2], release[2];
     if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release, O_CLOEXEC) != 0)
         return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        // Only system calls from here: the parent has threads.
-        ::close(ready[0]);
+    std::fflush(nullptr);
+    if ((pid_ = ::fork()) == 0) {
         ::close(release[1]); // so that the parent's close ends the wait below
-        if (way == Way::ControllingTerminal)
-            ::setsid();
-        const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        char held = fd >= 0 && take(fd, way) ? 1 : 0;
-        if (held && becomeUser
-            && (::setgroups(0, nullptr) != 0 || ::setgid(becomeUser->pw_gid) != 0
-                || ::setuid(becomeUser->pw_uid) != 0))
-            held = 0;
-        if (::write(ready[1], &held, 1) != 1)
-            ::_exit(1);
-        char ignored;
-        while (::read(release[0], &ignored, 1) > 0) { }
-        if (way == Way::Exclusive) // the flag would outlive us while the test's own descriptor lives
-            ::ioctl(fd, TIOCNXCL);
+        const char held = take() ? 1 : 0;
+        for (char ignored; ::write(ready[1], &held, 1) == 1 && ::read(release[0], &ignored, 1) > 0;) { }
+        atEnd();
         ::_exit(0);
     }
     ::close(ready[1]);
@@ -60,18 +54,25 @@ HolderProcess::HolderProcess(const std::string& device, const passwd* becomeUser
     release_ = release[1];
     pollfd entry { ready[0], POLLIN, 0 };
     char held = 0;
-    if (::poll(&entry, 1, 10000) == 1 && ::read(ready[0], &held, 1) == 1)
-        holding_ = held == 1;
+    holding_ = ::poll(&entry, 1, 10000) == 1 && ::read(ready[0], &held, 1) == 1 && held == 1;
     ::close(ready[0]);
 }
 
-void HolderProcess::release()
+int HolderProcess::release()
 {
+    int status = -1;
     if (release_ >= 0)
         ::close(release_);
-    release_ = -1;
     if (pid_ > 0)
-        ::waitpid(pid_, nullptr, 0);
-    pid_ = -1;
+        ::waitpid(pid_, &status, 0);
+    release_ = pid_ = -1;
     holding_ = false;
+    return status;
+}
+
+void HolderProcess::kill()
+{
+    if (pid_ > 0)
+        ::kill(pid_, SIGKILL);
+    release();
 }

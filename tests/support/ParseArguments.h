@@ -1,11 +1,15 @@
-// Parses a command line given as words, as main() would get it after the program's name.
+// Command lines and tables of cases, written as text.
 #pragma once
 
 #include "headless/CommandLine.h"
 
+#include <iterator>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
+// Parses the words as main() would get them after the program's name.
 inline CommandLine parseWords(std::vector<std::string> args)
 {
     args.insert(args.begin(), "comtest");
@@ -13,4 +17,23 @@ inline CommandLine parseWords(std::vector<std::string> args)
     for (auto& arg : args)
         argv.push_back(arg.data());
     return parseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
+// The same for a line of words between blanks: "--send hi --expect hi".
+inline CommandLine parseLine(const std::string& line)
+{
+    std::istringstream in(line);
+    return parseWords({ std::istream_iterator<std::string>(in), std::istream_iterator<std::string>() });
+}
+
+// The rows of a table written as text: a row a line, its cells between " | ".
+inline std::vector<std::vector<std::string>> rowsOf(const std::string& table)
+{
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(table);
+    const std::regex bar(" \\| ");
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty())
+            rows.push_back({ std::sregex_token_iterator(line.begin(), line.end(), bar, -1), {} });
+    return rows;
 }

@@ -1,6 +1,5 @@
 #include "RunProgram.h"
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/wait.h>
@@ -13,18 +12,13 @@ bool haveProgram()
 ProgramRun runProgram(const std::string& args)
 {
     ProgramRun run;
-    const char* binary = std::getenv("COMTEST_BINARY");
-    if (!binary)
-        return run;
-    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + std::string(binary)
-        + " " + args + " 2>&1";
+    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
+        + std::string(haveProgram() ? std::getenv("COMTEST_BINARY") : "false") + " " + args + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    std::array<char, 4096> chunk {};
-    while (size_t got = std::fread(chunk.data(), 1, chunk.size(), pipe))
-        run.out.append(chunk.data(), got);
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    char chunk[4096];
+    while (size_t got = pipe ? std::fread(chunk, 1, sizeof chunk, pipe) : 0)
+        run.out.append(chunk, got);
+    const int status = pipe ? ::pclose(pipe) : -1;
+    run.status = pipe && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }

@@ -1,16 +1,10 @@
 #include "WindowHarness.h"
 
-#include "app/Main.h"
 #include "app/Startup.h"
+#include "platform/registry/PortRegistry.h"
 #include "platform/toolkit/Application.h"
 
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QMessageBox>
-#include <QPointer>
-#include <QTimer>
-#include <cstring>
-#include <gtest/gtest.h>
+#include <QPushButton>
 
 int runWindowTests(int argc, char** argv)
 {
@@ -24,58 +18,16 @@ int runWindowTests(int argc, char** argv)
     return result;
 }
 
-namespace {
-
-// Lets the event loop run for up to a few milliseconds, sleeping while nothing happens (a plain
-// processEvents loop would spin and skew the CPU measurements of the tests).
-void runEventsBriefly(std::chrono::milliseconds most)
-{
-    QEventLoop loop;
-    QTimer::singleShot(most, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-} // namespace
-
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > timeout.count())
-            return false;
-        runEventsBriefly(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-void spinFor(std::chrono::milliseconds time)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < time.count())
-        runEventsBriefly(
-            std::min(time - std::chrono::milliseconds(clock.elapsed()), std::chrono::milliseconds(10)));
-}
-
 void resetMainWindowToIdle()
 {
-    RS232Port.ClosePort();
-    Form1->PCTest_Timer->setEnabled(false);
-    Form1->RXStart_Timer->setEnabled(false);
-    Form1->TXStart_Timer->setEnabled(false);
-    Form1->TX_Edit->clear();
-    Form1->RX_Edit->clear();
-    Form1->RXStart_Button->setEnabled(true);
-    Form1->PortOpen = 0;
+    Form1->PortOpen = 1;
+    Form1->TXRXStop_ButtonClick(nullptr); // closes the port, stops the timers, enables RX Start
+    Form1->TX_Edit->clear(), Form1->RX_Edit->clear(), Form1->TxText.clear();
     Form1->TextMode = 0;
-    Form1->TxText.clear();
-    std::memset(Form1->RxBuffer, 0, sizeof Form1->RxBuffer);
-    Form1->PortName = "COM1";
-    Form1->BaudRate = 19200.0;
-    Form1->Parity = 0;
-    Form1->ByteSize = 8;
-    Form1->StopBits = 0;
+    std::fill(std::begin(Form1->RxBuffer), std::end(Form1->RxBuffer), 0);
+    const platform::LineSettings& d = platform::kDefaultLineSettings;
+    std::tie(Form1->PortName, Form1->BaudRate, Form1->Parity, Form1->ByteSize, Form1->StopBits)
+        = std::make_tuple(d.portName, double(d.baudRate), d.parity, d.byteSize, d.stopBits);
 }
 
 QMessageBox* visibleMessageBox()
@@ -86,45 +38,44 @@ QMessageBox* visibleMessageBox()
     return nullptr;
 }
 
-struct MessageBoxWatcher::State {
-    bool answer = true;
-    std::vector<SeenBox> seen;
-    QTimer poll;
-};
-
-MessageBoxWatcher::MessageBoxWatcher(bool answer)
-    : state_(new State)
+MessageBoxWatcher::MessageBoxWatcher(bool answer, std::function<void()> onBox)
+    : answer_(answer)
+    , onBox_(std::move(onBox))
 {
-    state_->answer = answer;
-    state_->poll.setInterval(5);
-    QObject::connect(&state_->poll, &QTimer::timeout, [state = state_] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            auto* box = qobject_cast<QMessageBox*>(widget);
-            if (!box || !box->isVisible())
-                continue;
-            // A mark on the box itself: a later box may reuse a deleted one's address.
-            if (!box->property("seenByWatcher").toBool()) {
-                box->setProperty("seenByWatcher", true);
-                state->seen.push_back({ box->windowTitle().toStdString(), box->text().toStdString() });
-            }
-            if (state->answer)
-                box->button(QMessageBox::Ok)->click();
+    QObject::connect(&poll_, &QTimer::timeout, [this] {
+        QMessageBox* box = visibleMessageBox();
+        // A mark on the box itself: a later box may reuse a deleted one's address.
+        if (box && !box->property("seenByWatcher").toBool()) {
+            box->setProperty("seenByWatcher", true);
+            seen_.push_back({ box->windowTitle().toStdString(), box->text().toStdString() });
+            if (onBox_)
+                onBox_(); // a timer does not fire again while its own slot runs
         }
+        if (box && answer_ && visibleMessageBox() == box)
+            box->button(QMessageBox::Ok)->click();
     });
-    state_->poll.start();
+    poll_.start(5);
 }
 
-MessageBoxWatcher::~MessageBoxWatcher()
+void WindowOverPty::SetUp()
 {
-    delete state_;
+    ASSERT_TRUE(pty.ok());
+    platform::PortRegistry::instance().mapComPort(1, pty.slavePath());
+    Form23->CurPortName = "COM1";
+    resetMainWindowToIdle();
+    QObject::connect(Form1->PCTest_Timer, &platform::WindowTimer::tick, &context, [this] { ++ticks[0]; });
+    QObject::connect(Form1->RXStart_Timer, &platform::WindowTimer::tick, &context, [this] { ++ticks[1]; });
 }
 
-const std::vector<SeenBox>& MessageBoxWatcher::seen() const
+bool WindowOverPty::isFree(const std::string& device)
 {
-    return state_->seen;
+    const platform::OpenResult opened = platform::openDeviceExclusive(device);
+    platform::closePort(opened.handle, platform::UnreadInput::Keep);
+    return platform::isPort(opened.handle);
 }
 
-void MessageBoxWatcher::setAnswering(bool answer)
+void WindowOverPty::expectTestsEnded()
 {
-    state_->answer = answer;
+    EXPECT_TRUE(Form1->RXStart_Button->isEnabled() && Form1->PortOpen == 0 && !platform::isPort(hComm));
+    EXPECT_FALSE(Form1->PCTest_Timer->enabled() || Form1->RXStart_Timer->enabled());
 }
