@@ -52,10 +52,14 @@ template <typename Act> auto runAs(As who, Act act)
 TEST(SettingsFileFormat, RefusesWhatIsNoWholeSettingsFileAndCarriesTheRest)
 {
     const std::string& f = kWorkedExample;
+    const auto with = [&f](size_t at, char byte) {
+        std::string changed = f;
+        changed[at] = byte;
+        return changed;
+    };
     // Empty, short, another letter case, no zero byte, a shorter header text, cut after the header.
-    for (const std::string& bytes :
-        { std::string(), f.substr(0, 35), "v" + f.substr(1), std::string(f).replace(35, 1, " "),
-            std::string(f).replace(34, 1, 1, '\0'), f.substr(0, 36), f.substr(0, 200), f.substr(0, 295) })
+    for (const std::string& bytes : { std::string(), f.substr(0, 35), with(0, 'v'), with(35, ' '),
+             with(34, '\0'), f.substr(0, 36), f.substr(0, 200), f.substr(0, 295) })
         EXPECT_FALSE(decoded(bytes).has_value())
             << testing::PrintToString(bytes.substr(0, 40)) << bytes.size();
     EXPECT_EQ(encoded({ 19200, 0, 8, 0, "COM1" }), kWorkedExample);
