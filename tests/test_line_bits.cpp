@@ -8,27 +8,21 @@
 
 using namespace platform;
 
-namespace {
-
-// What another program may leave: every framing bit set, an input speed of its own, flow control,
-// parity checking, a cooked line and blocking reads (VTIME 5, VMIN 1; VSTART is 0x11).
-const LineBits kLeft { ICRNL | BRKINT | IXON | IXOFF | IXANY | INPCK, OPOST | ONLCR,
+// What another program may leave: all framing bits, flow control, a cooked line, blocking reads.
+static const LineBits kLeft { ICRNL | BRKINT | IXON | IXOFF | IXANY | INPCK, OPOST | ONLCR,
     B2400 | (B1200 << kInputSpeedShift) | CS5 | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS | CLOCAL | HUPCL,
     ICANON | ECHO | ISIG, 0, { 0, 0, 0, 0, 0, 5, 1, 0, 0x11 }, 2400, 2400 };
 
-} // namespace
-
-// Every code, with or without a termios form: each field whole, the kept flags as they were, the
-// rest raw; the words read back as the same codes.
-TEST(LineBits, EachFramingCodeBuildsItsBitsAndKeepsFlowControl)
+// Every code, with or without a termios form: each field whole, flow control kept, the rest raw.
+TEST(LineBits, EachCodeBuildsItsBitsAndKeepsFlowControl)
 {
     constexpr uint32_t kSize[] = { CS5, CS6, CS7, CS8 };
     constexpr uint32_t kParity[] = { 0, PARENB | PARODD, PARENB, PARENB | CMSPAR | PARODD, PARENB | CMSPAR };
     for (uint8_t parity = 0; parity <= 5; ++parity)
         for (uint8_t size = 4; size <= 9; ++size)
             for (uint8_t stop = 0; stop <= 3; ++stop) {
-                SCOPED_TRACE(testing::Message()
-                    << "parity " << int(parity) << ", size " << int(size) << ", stop " << int(stop));
+                const int code = parity * 100 + size * 10 + stop;
+                SCOPED_TRACE(code);
                 const auto line = buildLine(kLeft, { 19200, parity, size, stop });
                 ASSERT_EQ(line.has_value(), parity <= 4 && size >= 5 && size <= 8 && stop % 2 == 0);
                 if (!line)
@@ -37,20 +31,13 @@ TEST(LineBits, EachFramingCodeBuildsItsBitsAndKeepsFlowControl)
                     kSize[size - 5] | kParity[parity] | (stop ? CSTOPB : 0) | CRTSCTS | CLOCAL | HUPCL
                         | CREAD);
                 EXPECT_EQ(line->iflag, uint32_t(IXON | IXOFF | IXANY | INPCK));
-                EXPECT_EQ(line->oflag | line->lflag | line->cc[VMIN] | line->cc[VTIME], 0u)
-                    << "raw, no waiting";
+                EXPECT_EQ(line->oflag | line->lflag | line->cc[VMIN] | line->cc[VTIME], 0u) << "raw, no wait";
                 EXPECT_EQ(line->cc[VSTART], 0x11);
                 const LineSettings read = describeLine(*line);
-                EXPECT_EQ(
-                    read.parity * 100 + read.byteSize * 10 + read.stopBits, parity * 100 + size * 10 + stop);
+                EXPECT_EQ(read.parity * 100 + read.byteSize * 10 + read.stopBits, code);
                 EXPECT_EQ(bitsPerCharacter(*line), 1 + size + (parity ? 1 : 0) + (stop ? 2 : 1));
             }
-}
-
-// A standard speed goes in its own constant, any other in the speed field, and 0 has no form; the
-// input speed follows the output speed.
-TEST(LineBits, StandardSpeedsUseTheirConstantsAndOthersTheSpeedField)
-{
+    // A standard speed has its own constant, any other goes in the field; the input speed follows.
     std::set<uint32_t> constants;
     for (const uint32_t baud : { 50, 75, 110, 134, 150, 200, 300, 600, 1200, 1800, 2400, 4800, 9600, 19200,
              38400, 57600, 115200, 230400, 460800, 500000, 576000, 921600, 1000000, 1152000, 1500000, 2000000,
@@ -68,46 +55,33 @@ TEST(LineBits, StandardSpeedsUseTheirConstantsAndOthersTheSpeedField)
     }
 }
 
-// What the driver reports against what was written: a speed within 2 % however encoded is taken,
-// and on a pty its forced 8 data bits and parity generation off; anything else is a refusal.
+// A speed within 2 % however encoded is taken, and a pty's forced bits; anything else is refused.
 TEST(LineBits, ReadBackAcceptsWhatMeansTheSameAndThePtysForcedBitsOnly)
 {
-    using Word = uint32_t LineBits::*;
-    const struct {
-        const char* what;
-        LineSettings asked;
-        Word word;
-        uint32_t clear, set;
-        bool onPort, onPty;
-    } rows[] = {
+    using Row = std::tuple<const char*, LineSettings, uint32_t LineBits::*, uint32_t, uint32_t, bool, bool>;
+    const Row rows[] = {
         { "identical", { 19200, 2, 7, 2 }, &LineBits::cflag, 0, 0, true, true },
         { "constant as field", { 19200, 0, 8, 0 }, &LineBits::cflag, CBAUD, kSpeedInField, true, true },
         { "constant, speed word 0", { 38400, 0, 8, 0 }, &LineBits::ospeed, ~0u, 0, true, true },
         { "2 % above", { 10000, 0, 8, 0 }, &LineBits::ospeed, ~0u, 10200, true, true },
-        { "2 % below", { 10000, 0, 8, 0 }, &LineBits::ospeed, ~0u, 9800, true, true },
         { "past 2 % above", { 10000, 0, 8, 0 }, &LineBits::ospeed, ~0u, 10201, false, false },
         { "past 2 % below", { 10000, 0, 8, 0 }, &LineBits::ospeed, ~0u, 9799, false, false },
-        { "speed unknown", { 10000, 0, 8, 0 }, &LineBits::ospeed, ~0u, 0, false, false },
-        { "input speed of its own", { 19200, 0, 8, 0 }, &LineBits::cflag, 0, B9600 << kInputSpeedShift, false,
+        { "own input speed", { 19200, 0, 8, 0 }, &LineBits::cflag, 0, B9600 << kInputSpeedShift, false,
             false },
         { "8 data bits for 7", { 19200, 0, 7, 0 }, &LineBits::cflag, CSIZE, CS8, false, true },
         { "7 data bits for 8", { 19200, 0, 8, 0 }, &LineBits::cflag, CSIZE, CS7, false, false },
         { "parity generation off", { 19200, 3, 8, 0 }, &LineBits::cflag, PARENB, 0, false, true },
         { "parity on for none", { 19200, 0, 8, 0 }, &LineBits::cflag, 0, PARENB, false, false },
-        { "odd lost", { 19200, 1, 8, 0 }, &LineBits::cflag, PARENB | PARODD, 0, false, false },
         { "sticky lost", { 19200, 4, 8, 0 }, &LineBits::cflag, PARENB | CMSPAR, 0, false, false },
         { "stop bit lost", { 19200, 0, 8, 2 }, &LineBits::cflag, CSTOPB, 0, false, false },
-        { "RTS/CTS lost", { 19200, 0, 8, 0 }, &LineBits::cflag, CRTSCTS, 0, false, false },
         { "CR/LF translation", { 19200, 0, 8, 0 }, &LineBits::iflag, 0, ICRNL, false, false },
-        { "output processing", { 19200, 0, 8, 0 }, &LineBits::oflag, 0, OPOST, false, false },
-        { "echo", { 19200, 0, 8, 0 }, &LineBits::lflag, 0, ECHO, false, false },
     };
-    for (const auto& row : rows) {
-        const LineBits asked = *buildLine(kLeft, row.asked);
+    for (const auto& [what, settings, word, clear, set, onPort, onPty] : rows) {
+        const LineBits asked = *buildLine(kLeft, settings);
         LineBits got = asked;
-        got.*row.word = (got.*row.word & ~row.clear) | row.set;
-        EXPECT_EQ(readBackAccepted(asked, got, false), row.onPort) << row.what << " on a port";
-        EXPECT_EQ(readBackAccepted(asked, got, true), row.onPty) << row.what << " on a pty";
+        got.*word = (got.*word & ~clear) | set;
+        EXPECT_EQ(readBackAccepted(asked, got, false), onPort) << what << " on a port";
+        EXPECT_EQ(readBackAccepted(asked, got, true), onPty) << what << " on a pty";
     }
 }
 

@@ -1,21 +1,15 @@
 // File>Open and File>Save in the real main window and file dialogs, while a receive test runs.
-#include "app/Main.h"
-#include "dialogs/Cominterfaceform.h"
 #include "platform/registry/PortRegistry.h"
 #include "serial/SettingsFile.h"
 #include "support/FolderContents.h"
-#include "support/PtyPair.h"
 #include "support/WindowHarness.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QTimer>
-#include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
-
-namespace {
 
 const auto fileOf = [](const platform::LineSettings& settings) {
     const auto file = settings_file::encode(settings, {});
@@ -24,8 +18,7 @@ const auto fileOf = [](const platform::LineSettings& settings) {
 
 // What Open and Save may change: the dialog's committed and pending settings and what it shows,
 // the last file name, the receive test (and the other test's timers), and the block.
-std::string state()
-{
+const auto state = [] {
     const TForm23& d = *Form23;
     std::ostringstream s;
     s << d.CurPortName << ' ' << d.CurBaudRate << ' ' << +d.CurParity << +d.CurByteSize << +d.CurStopBits
@@ -37,25 +30,17 @@ std::string state()
       << Form1->TXStart_Timer->enabled() << ' '
       << std::string(std::begin(Form1->FileBuffer), std::end(Form1->FileBuffer));
     return s.str();
-}
+};
 
-class SettingsFileWindow : public ::testing::Test {
-protected:
-    SettingsFileWindow()
-    {
-        resetMainWindowToIdle();
-        Form23->ResetToDefaults(); // as at start-up
-        std::fill(std::begin(Form1->FileBuffer), std::end(Form1->FileBuffer), 0);
-        Form1->LastFileName.clear();
-        platform::PortRegistry::instance().mapComPort(1, pty.slavePath());
-        Form1->RXStart_Button->click(); // every test runs during a receive test
-    }
-    ~SettingsFileWindow() override { resetMainWindowToIdle(); }
-
-    // Runs File>Open or File>Save, the dialog answered with name (nullptr: Cancel) and the file it
-    // offered noted; gives the messages shown.
-    std::string run(QAction* command, const char* name)
-    {
+TEST(SettingsFileWindow, OpenAndSave)
+{
+    PtyPair pty;
+    Folder folder;
+    platform::PortRegistry::instance().mapComPort(1, pty.slavePath());
+    Form1->RXStart_Button->click(); // Save leaves the receive test running, Open ends it
+    std::string offered; // by the last file dialog
+    // Runs File>Open or File>Save, the dialog answered with name (nullptr: Cancel); gives the messages.
+    const auto run = [&](QAction* command, const char* name) {
         QTimer person;
         QObject::connect(&person, &QTimer::timeout, [&] {
             if (QFileDialog* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
@@ -69,62 +54,38 @@ protected:
         person.start(5);
         MessageBoxWatcher boxes;
         command->trigger();
-        std::string texts;
-        for (const SeenBox& box : boxes.seen())
-            texts += box.caption + ": " + box.text;
-        return texts;
+        const std::vector<SeenBox>& seen = boxes.seen(); // one at most
+        return seen.empty() ? "" : seen[0].caption + ": " + seen[0].text + std::string(seen.size() - 1, '+');
+    };
+    const std::string good = fileOf({ 115200, 2, 7, 2, "COM3" });
+    std::ofstream(folder.path + "/good.txt") << good;
+    std::ofstream(folder.path + "/short.txt") << good.substr(0, 295);
+    Form23->RefreshControls(); // builds them
+    Form23->NewPortName = "COM2", Form23->NewBaudRate = 9600; // pending only
+    const std::string before = state() + folder.sh("ls");
+    const std::tuple<QAction*, const char*, std::string> failures[] { { Form1->FileSave, nullptr, "" },
+        { Form1->FileSave, "no/new.txt", "ERROR: Can't Save Txt File" }, { Form1->FileOpen, nullptr, "" },
+        { Form1->FileOpen, "missing.txt", "ERROR: Can't Open Txt File" },
+        { Form1->FileOpen, "short.txt", "ERROR: Txt File Format Not Match" } };
+    for (const auto& [command, name, message] : failures) {
+        SCOPED_TRACE(command->text().toStdString() + (name ? name : " Cancel"));
+        EXPECT_EQ(run(command, name), message);
+        EXPECT_EQ(state() + folder.sh("ls"), before) << "a failure or Cancel changes nothing, makes no file";
     }
-
-    PtyPair pty;
-    Folder folder;
-    std::string offered; // by the last file dialog
-};
-
-} // namespace
-
-// A failure or Cancel changes nothing; a good file goes to the dialog (not to the main window's
-// line) with its block, and stops the receive test.
-TEST_F(SettingsFileWindow, Open)
-{
-    const std::string good = fileOf({ 115200, 2, 7, 2, "COM3" }), before = state();
-    folder.write("good.txt", good);
-    folder.write("short.txt", good.substr(0, 295));
-    ASSERT_NE(before.find(" 111000 "), std::string::npos) << "the receive test runs: " << before;
-    for (const auto& [name, message] : { std::pair<const char*, std::string> { nullptr, "" },
-             { "missing.txt", "ERROR: Can't Open Txt File" },
-             { "short.txt", "ERROR: Txt File Format Not Match" } }) {
-        SCOPED_TRACE(name ? name : "Cancel");
-        EXPECT_EQ(run(Form1->FileOpen, name), message);
-        EXPECT_EQ(state(), before);
-    }
-    Form1->PCTest_Timer->setEnabled(true), Form1->TXStart_Timer->setEnabled(true); // Open stops them too
+    EXPECT_EQ(run(Form1->FileSave, "saved.txt"), "");
+    EXPECT_EQ(folder.sh("cat saved.txt"), fileOf({})) << "start-up's settings";
+    EXPECT_EQ(state(),
+        "COM1 19200 080 COM2 9600 080 COM1 19200 " + folder.path + "/saved.txt 111000 "
+            + fileOf({}).substr(36, 256));
+    // A good file goes to the dialog (not to the main window's line) with its block, and ends the tests.
+    Form1->PCTest_Timer->setEnabled(true), Form1->TXStart_Timer->setEnabled(true);
     EXPECT_EQ(run(Form1->FileOpen, "good.txt"), "");
     EXPECT_EQ(state(),
         "COM3 115200 272 COM3 115200 272 COM3 115200 " + folder.path + "/good.txt 000100 "
             + good.substr(36, 256));
-    EXPECT_EQ(Form1->PortName + std::to_string(Form1->BaudRate), "COM119200.000000");
-}
-
-// A failure or Cancel changes nothing; a good Save writes the committed settings and leaves the
-// receive test running; the next Save offers the last file opened and replaces it without asking.
-TEST_F(SettingsFileWindow, Save)
-{
-    Form23->NewPortName = "COM2", Form23->NewBaudRate = 9600; // pending only
-    const std::string before = state(), saved = folder.path + "/saved.txt";
-    for (const auto& [name, message] : { std::pair<const char*, std::string> { nullptr, "" },
-             { "no/new.txt", "ERROR: Can't Save Txt File" } }) {
-        SCOPED_TRACE(name ? name : "Cancel");
-        EXPECT_EQ(run(Form1->FileSave, name), message);
-        EXPECT_EQ(state() + folder.sh("ls"), before) << "no file made";
-    }
-    EXPECT_EQ(run(Form1->FileSave, "saved.txt"), "");
-    EXPECT_EQ(folder.sh("cat saved.txt"), fileOf({})) << "start-up's settings: the worked example";
-    EXPECT_EQ(state(),
-        "COM1 19200 080 COM2 9600 080 COM1 19200 " + saved + " 111000 " + fileOf({}).substr(36, 256));
-    folder.write("opened.txt", fileOf({}));
-    EXPECT_EQ(run(Form1->FileOpen, "opened.txt"), "");
-    EXPECT_EQ(run(Form1->FileSave, "opened.txt"), "") << "no question before replacing a file";
-    EXPECT_EQ(offered, folder.path + "/opened.txt");
+    // The next Save offers the file opened and replaces it without asking.
+    EXPECT_EQ(run(Form1->FileSave, "good.txt"), "");
+    EXPECT_EQ(offered, folder.path + "/good.txt");
 }
 
 int main(int argc, char** argv)

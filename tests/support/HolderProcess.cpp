@@ -31,11 +31,6 @@ HolderProcess::HolderProcess(const std::string& device, const passwd* user, Way 
         [&] { (void)(way == Way::Exclusive && ::ioctl(fd, TIOCNXCL)); });
 }
 
-HolderProcess::HolderProcess(const std::function<bool()>& take)
-{
-    start(take, [] {});
-}
-
 void HolderProcess::start(const std::function<bool()>& take, const std::function<void()>& atEnd)
 {
     int ready[2], release[2];
@@ -61,8 +56,7 @@ void HolderProcess::start(const std::function<bool()>& take, const std::function
 int HolderProcess::release()
 {
     int status = -1;
-    if (release_ >= 0)
-        ::close(release_);
+    ::close(release_);
     if (pid_ > 0)
         ::waitpid(pid_, &status, 0);
     release_ = pid_ = -1;

@@ -1,7 +1,5 @@
-// Another process that holds a device until released: flock on it (optionally as another user), as
-// picocom, tio or a second comtest do; TIOCEXCL alone, as some terminals do; an open without any
-// lock (a logger sharing the line); a session's controlling terminal (a getty); or a take() of the
-// test's own, run in the child.
+// Another process holding a device until released: by flock (maybe as another user), TIOCEXCL, a plain
+// open (a logger sharing the line), as its controlling terminal (a getty), or by a take() run in the child.
 #pragma once
 
 #include <functional>
@@ -13,10 +11,13 @@ public:
     enum class Way { Flock, Exclusive, Share, ControllingTerminal };
     explicit HolderProcess(
         const std::string& device, const passwd* becomeUser = nullptr, Way way = Way::Flock);
-    explicit HolderProcess(const std::function<bool()>& take); // holding() is what it returned
+    // holding() is what take returned.
+    explicit HolderProcess(const std::function<bool()>& take)
+    {
+        start(take, [] {});
+    }
     ~HolderProcess() { release(); }
-    HolderProcess(const HolderProcess&) = delete;
-    HolderProcess& operator=(const HolderProcess&) = delete;
+    HolderProcess(HolderProcess&&) = delete;
 
     bool holding() const { return holding_; }
     pid_t pid() const { return pid_; }
@@ -25,7 +26,6 @@ public:
 
 private:
     void start(const std::function<bool()>& take, const std::function<void()>& atEnd);
-    pid_t pid_ = -1;
-    int release_ = -1;
+    pid_t pid_ = -1, release_ = -1;
     bool holding_ = false;
 };

@@ -9,21 +9,15 @@
 #include <string>
 #include <vector>
 
-// Parses the words as main() would get them after the program's name.
-inline CommandLine parseWords(std::vector<std::string> args)
+// Parses a line of words between blanks as main() would get them: "--send hi --expect hi".
+inline CommandLine parseLine(const std::string& line)
 {
-    args.insert(args.begin(), "comtest");
+    std::istringstream in("comtest " + line);
+    std::vector<std::string> args { std::istream_iterator<std::string>(in), {} };
     std::vector<char*> argv;
     for (auto& arg : args)
         argv.push_back(arg.data());
     return parseCommandLine(static_cast<int>(argv.size()), argv.data());
-}
-
-// The same for a line of words between blanks: "--send hi --expect hi".
-inline CommandLine parseLine(const std::string& line)
-{
-    std::istringstream in(line);
-    return parseWords({ std::istream_iterator<std::string>(in), std::istream_iterator<std::string>() });
 }
 
 // The rows of a table written as text: a row a line, its cells between " | ".

@@ -19,8 +19,7 @@ PtyPair::PtyPair()
     cfmakeraw(&raw);
     cfsetspeed(&raw, B9600);
     if (openpty(&master_, &slave_, name, &raw, nullptr) != 0) {
-        ADD_FAILURE() << "no pseudo-terminal could be made: errno " << errno;
-        master_ = slave_ = -1;
+        ADD_FAILURE() << "no pseudo-terminal could be made: errno " << errno; // openpty set neither
         return;
     }
     slavePath_ = name;
@@ -32,23 +31,18 @@ PtyPair::PtyPair()
 PtyPair::~PtyPair()
 {
     closeMaster();
-    if (slave_ >= 0)
-        close(slave_);
+    close(slave_); // nothing to close is a harmless EBADF
 }
 
 size_t PtyPair::write(const std::string& bytes, ms timeout)
 {
-    return write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), timeout);
-}
-
-size_t PtyPair::write(const uint8_t* bytes, size_t count, ms timeout)
-{
     size_t written = 0;
     waitUntil(
         [&] {
-            const ssize_t took = master_ < 0 ? 0 : ::write(master_, bytes + written, count - written);
+            const ssize_t took
+                = master_ < 0 ? 0 : ::write(master_, bytes.data() + written, bytes.size() - written);
             written += took > 0 ? size_t(took) : 0;
-            return master_ < 0 || written == count || (took < 0 && errno != EAGAIN && errno != EINTR);
+            return master_ < 0 || written == bytes.size() || (took < 0 && errno != EAGAIN && errno != EINTR);
         },
         timeout);
     return written;
@@ -73,16 +67,12 @@ std::string PtyPair::readAvailable()
 
 void PtyPair::closeMaster()
 {
-    if (master_ >= 0)
-        close(master_);
-    master_ = -1;
+    close(std::exchange(master_, -1));
 }
 
 bool PtyPair::slaveLine(platform::LineBits& out) const
 {
-    // On a master, the settings calls act on the slave's settings.
-    return (master_ >= 0 && platform::readLineBits(master_, out))
-        || (slave_ >= 0 && platform::readLineBits(slave_, out));
+    return platform::readLineBits(master_, out) || platform::readLineBits(slave_, out);
 }
 
 bool PtyPair::waitUntil(const std::function<bool()>& condition, ms timeout)

@@ -1,6 +1,5 @@
-// A pseudo-terminal pair: the slave stands for the serial port, the master for the device at the far
-// end of the cable. The slave starts raw, and the pair keeps a slave descriptor of its own open
-// without any lock (as socat does). Every call waits against a deadline; none blocks for ever.
+// A pty pair: the slave is the serial port, the master the far end. The slave starts raw, and a slave
+// descriptor of its own stays open without any lock (as socat does). No call waits past its deadline.
 #pragma once
 
 #include "platform/tty/LineBits.h"
@@ -14,27 +13,21 @@ public:
     using ms = std::chrono::milliseconds;
     PtyPair(); // fails the running test (and leaves ok() false) when no pty can be made
     ~PtyPair();
-    PtyPair(const PtyPair&) = delete;
-    PtyPair& operator=(const PtyPair&) = delete;
+    PtyPair(PtyPair&&) = delete;
 
     bool ok() const { return master_ >= 0 || slave_ >= 0; }
     const std::string& slavePath() const { return slavePath_; } // e.g. "/dev/pts/7"
-    int masterFd() const { return master_; } // non-blocking; -1 after closeMaster()
     int slaveFd() const { return slave_; }
-
     // The far end sends what the pty takes before the timeout, and receives until count bytes came.
     size_t write(const std::string& bytes, ms timeout = std::chrono::seconds(2));
-    size_t write(const uint8_t* bytes, size_t count, ms timeout = std::chrono::seconds(2));
     std::string read(size_t count, ms timeout = std::chrono::seconds(2));
     std::string readAvailable(); // without waiting
     void closeMaster(); // unplugs the cable: the slave is hung up
     bool slaveLine(platform::LineBits& out) const; // as the driver holds them; false if unreadable
-
     // Polls condition until it holds or the timeout passed; returns whether it held.
     static bool waitUntil(const std::function<bool()>& condition, ms timeout = std::chrono::seconds(2));
 
 private:
-    int master_ = -1;
-    int slave_ = -1;
+    int master_ = -1, slave_ = -1;
     std::string slavePath_;
 };

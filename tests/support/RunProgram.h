@@ -1,5 +1,4 @@
-// Runs the real comtest binary (COMTEST_BINARY, set by ctest) in a shell and captures its output;
-// and writes the settings files that it reads.
+// Runs the real comtest binary (COMTEST_BINARY, set by ctest) and writes the settings files it reads.
 #pragma once
 
 #include "serial/SettingsFile.h"
@@ -7,22 +6,14 @@
 #include <fstream>
 #include <string>
 
-struct ProgramRun {
-    int status = -1; // exit status, or -1 when it did not exit normally
-    std::string out; // stdout and stderr together
-};
+// Runs "comtest ARGS" with no display at all: its exit status (-1 when it did not exit) and output.
+std::pair<int, std::string> runProgram(const std::string& args);
 
-bool haveProgram(); // true when the binary is known; tests skip otherwise
-
-// Runs "comtest ARGS" with no display at all (DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM unset).
-ProgramRun runProgram(const std::string& args);
-
-// Writes a settings file as the window's Save writes it; returns its path.
-inline std::string writeSettingsFile(const std::string& path, const std::string& portName, double baud,
-    uint8_t parity, uint8_t byteSize, uint8_t stopBits)
+// Writes a settings file as the window's Save writes it.
+inline void writeSettingsFile(
+    const std::string& path, const std::string& port, double baud, uint8_t parity, uint8_t size, uint8_t stop)
 {
     const auto bytes = settings_file::encode(
-        { platform::lineSpeed(baud), parity, byteSize, stopBits, portName }, settings_file::Block {});
+        { platform::lineSpeed(baud), parity, size, stop, port }, settings_file::Block {});
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return path;
 }

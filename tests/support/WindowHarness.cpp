@@ -1,7 +1,6 @@
 #include "WindowHarness.h"
 
 #include "app/Startup.h"
-#include "platform/registry/PortRegistry.h"
 #include "platform/toolkit/Application.h"
 
 #include <QPushButton>
@@ -12,7 +11,6 @@ int runWindowTests(int argc, char** argv)
     platform::Application application(argc, argv);
     createForms();
     Form1->show();
-    waitUntil([] { return Form1->isVisible(); });
     const int result = RUN_ALL_TESTS();
     destroyForms();
     return result;
@@ -38,9 +36,8 @@ QMessageBox* visibleMessageBox()
     return nullptr;
 }
 
-MessageBoxWatcher::MessageBoxWatcher(bool answer, std::function<void()> onBox)
-    : answer_(answer)
-    , onBox_(std::move(onBox))
+MessageBoxWatcher::MessageBoxWatcher(std::function<void()> onBox)
+    : onBox_(std::move(onBox))
 {
     QObject::connect(&poll_, &QTimer::timeout, [this] {
         QMessageBox* box = visibleMessageBox();
@@ -51,31 +48,8 @@ MessageBoxWatcher::MessageBoxWatcher(bool answer, std::function<void()> onBox)
             if (onBox_)
                 onBox_(); // a timer does not fire again while its own slot runs
         }
-        if (box && answer_ && visibleMessageBox() == box)
+        if (box && visibleMessageBox() == box)
             box->button(QMessageBox::Ok)->click();
     });
     poll_.start(5);
-}
-
-void WindowOverPty::SetUp()
-{
-    ASSERT_TRUE(pty.ok());
-    platform::PortRegistry::instance().mapComPort(1, pty.slavePath());
-    Form23->CurPortName = "COM1";
-    resetMainWindowToIdle();
-    QObject::connect(Form1->PCTest_Timer, &platform::WindowTimer::tick, &context, [this] { ++ticks[0]; });
-    QObject::connect(Form1->RXStart_Timer, &platform::WindowTimer::tick, &context, [this] { ++ticks[1]; });
-}
-
-bool WindowOverPty::isFree(const std::string& device)
-{
-    const platform::OpenResult opened = platform::openDeviceExclusive(device);
-    platform::closePort(opened.handle, platform::UnreadInput::Keep);
-    return platform::isPort(opened.handle);
-}
-
-void WindowOverPty::expectTestsEnded()
-{
-    EXPECT_TRUE(Form1->RXStart_Button->isEnabled() && Form1->PortOpen == 0 && !platform::isPort(hComm));
-    EXPECT_FALSE(Form1->PCTest_Timer->enabled() || Form1->RXStart_Timer->enabled());
 }

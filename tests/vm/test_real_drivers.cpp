@@ -1,11 +1,8 @@
-// Runs inside run-bench.sh's QEMU guest: the real comtest (COMTEST_BINARY) and the real window on
-// the 8250 driver (ttyS1 echoes; ttyS2 swallows and is a getty's, PID COMTEST_GETTY; ttyS3 has no
-// UART; ttyS0 is the guest's console) and on ftdi_sio (ttyUSB0, echoing).
-#include "app/Main.h"
-#include "platform/registry/PortRegistry.h"
-#include "platform/tty/SerialPort.h"
+// Runs inside run-bench.sh's QEMU guest: the real comtest (COMTEST_BINARY) on the 8250 driver (ttyS1
+// echoes; ttyS2 is a getty's, PID COMTEST_GETTY; ttyS3 has no UART; ttyS0 is the guest's console) and
+// on ftdi_sio (ttyUSB0, echoing).
 #include "serial/SettingsFile.h"
-#include "support/WindowHarness.h"
+#include "support/PtyPair.h"
 
 #include <gtest/gtest.h>
 
@@ -98,7 +95,6 @@ TEST(RealDrivers, SelftestRowsMatchWhatTheDriverKeeps)
             const std::string chip = !ftdi ? "" : row[3] == "5" ? kFtdiCs5 : row[1] == "110" ? kFtdi110 : "";
             EXPECT_EQ(pass, keeps && chip.empty()) << row[0];
             EXPECT_EQ(row[6], pass ? "" : keeps ? chip : "the driver refused the settings") << row[0];
-            EXPECT_FALSE(ftdi && row[3] == "6" && keeps) << "ftdi_sio rewrites CS6 to the size before";
             EXPECT_TRUE(ftdi || pass) << "every rate is within 2 % of a divisor of 115200: " << row[0];
         }
         close(fd);
@@ -125,8 +121,8 @@ TEST(RealDrivers, CommandsSayWhatTheDriversDo)
         { "--list-ports", 0, "\n/dev/ttyUSB0 .* ftdi_sio +0403:6001 +VMFTDI01 .* " + kById + "\n" },
         { "--list-ports --json", 0, R"("/dev/ttyS1", "com": .*, "driver": "serial")" },
         { "--list-ports --json", 0,
-            R"("/dev/ttyUSB0", .*"driver": "ftdi_sio", "usb_id": "0403:6001", "serial": "VMFTDI01")" },
-        { "--list-ports --json", 0, R"("/dev/ttyUSB0", .*"by_id": ")" + kById + "\"" },
+            R"("/dev/ttyUSB0", .*"driver": "ftdi_sio", "usb_id": "0403:6001", "serial": "VMFTDI01", "by_id": ")"
+                + kById + "\"" },
         { s3 + "--list-ports", 0, "\n/dev/ttyS3 .* no UART " },
         { s3 + "--list-ports --json", 0, R"("/dev/ttyS3", .*"no_uart": true)" },
         { s3 + "--check COM2", 1, R"(COM2 \(/dev/ttyS3\): no UART behind /dev/ttyS3\n)" },
@@ -149,52 +145,33 @@ TEST(RealDrivers, CommandsSayWhatTheDriversDo)
     EXPECT_FALSE(has(runs["--list-ports"].second + runs["--list-ports --json"].second, "ttyS3")) << "no UART";
 }
 
-// Another program has the port: a check (or a send) says who, and leaves it all it had.
+// The console and a getty's terminal, which a pty cannot stand for: a check (or a send) says who has
+// the port, and leaves it all it had.
 TEST(RealDrivers, PortsInUseAreNamedAndLeftAsTheyWere)
 {
-    const std::string me = "PID " + std::to_string(getpid()) + " (test_real_drive)", s1 = "/dev/ttyS1";
-    const std::string console = "busy: system console",
-                      nobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups";
+    const std::string console = "busy: system console", getty = std::getenv("COMTEST_GETTY");
     const std::tuple<std::string, std::string, std::string, int, std::string> rows[] {
-        // the port; who has it and how; what comtest runs under; its exit status and what it says
-        { s1, "flock", "", 1, "busy: held by " + me + ", flock" },
-        { s1, "flock", nobody, 1, "busy: held by " + me + ", flock" },
-        { s1, "TIOCEXCL", "", 1, "busy: held by " + me + ", exclusive open" },
-        { s1, "TIOCEXCL", nobody, 1, "busy: held by a process that cannot be seen from here" },
-        { s1, "sharer", "", 0, "free (also open by " + me + ")" },
-        { s1, "sharer", nobody, 0, "free\n" }, // unseen only when its command line names the port
-        { "/dev/ttyS0", "console", "", 1, console },
-        { "/dev/ttyS0", "console", "timeout 30", 1, console }, // which puts comtest in a background group
-        { "/dev/ttyS0", "console, --send", "", 3, console },
-        { "/dev/ttyS2", "getty", "", 1,
-            "busy: controlling terminal of PID " + std::string(std::getenv("COMTEST_GETTY")) + " (sleep)" },
+        // the port; the command; what comtest runs under; its exit status and what it says
+        { "/dev/ttyS1", "--check COM2", "", 1,
+            "busy: held by PID " + std::to_string(getpid()) + " (test_real_drive), flock" },
+        { "/dev/ttyS0", "--check COM2", "", 1, console },
+        { "/dev/ttyS0", "--check COM2", "timeout 30", 1, console }, // comtest in a background group
+        { "/dev/ttyS0", "--send x --com COM2", "", 3, console },
+        { "/dev/ttyS2", "--check COM2", "", 1, "busy: controlling terminal of PID " + getty + " (sleep)" },
     };
-    for (const auto& [device, holder, wrapper, status, said] : rows) {
-        SCOPED_TRACE(device + ", " + holder + ", " + wrapper);
+    for (const auto& [device, command, wrapper, status, said] : rows) {
+        SCOPED_TRACE(device + ", " + command + ", " + wrapper);
         const int fd = openPort(device);
         termios before = termios(), after = termios(); // zeroed with their padding, for memcmp
+        ASSERT_TRUE(device != "/dev/ttyS1" || flock(fd, LOCK_EX | LOCK_NB) == 0);
+        ASSERT_TRUE(device != "/dev/ttyS0" || tcgetsid(fd) == getsid(0))
+            << "run-bench.sh gave us the console";
         ASSERT_EQ(tcgetattr(fd, &before), 0);
-        cfmakeraw(&before); // no local echo, or the far end's echo of the sharer's bytes would go round
-        int waiting = -1, exclusive = -1;
-        ASSERT_TRUE(holder != "sharer"
-            || (tcsetattr(fd, TCSAFLUSH, &before) == 0 && write(fd, "SHARED", 6) == 6
-                && waitUntil([&] { return ioctl(fd, FIONREAD, &waiting) == 0 && waiting == 6; }, kDeadline)));
-        ASSERT_TRUE(holder != "flock" || flock(fd, LOCK_EX | LOCK_NB) == 0);
-        ASSERT_TRUE(holder != "TIOCEXCL" || ioctl(fd, TIOCEXCL) == 0);
-        ASSERT_TRUE(holder != "console" || tcgetsid(fd) == getsid(0)) << "run-bench.sh gave us the console";
-        ASSERT_EQ(tcgetattr(fd, &before), 0);
-        const std::string command = has(holder, "--send") ? " --send x --com COM2" : " --check COM2";
-        const auto [code, out] = comtest("--port COM2=" + device + command, {}, wrapper);
+        const auto [code, out] = comtest("--port COM2=" + device + " " + command, {}, wrapper);
         EXPECT_EQ(code, status) << out;
         EXPECT_TRUE(has(out, "COM2 (" + device + "): " + said)) << out;
         ASSERT_EQ(tcgetattr(fd, &after), 0);
         EXPECT_EQ(memcmp(&before, &after, sizeof before), 0) << "its termios changed";
-        const int other = holder == "flock" ? openPort(device) : -1;
-        char bytes[16] = {};
-        EXPECT_TRUE(holder != "flock" || flock(other, LOCK_EX | LOCK_NB) != 0) << "its flock is gone";
-        EXPECT_TRUE(holder != "TIOCEXCL" || (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive == 1));
-        EXPECT_TRUE(holder != "sharer" || (read(fd, bytes, sizeof bytes) == 6 && !strcmp(bytes, "SHARED")));
-        close(other);
         close(fd);
     }
 }
@@ -206,7 +183,7 @@ bool plugAdapter(bool in)
     std::ofstream("/dev/virtio-ports/comtest.monitor")
         << (in ? "device_add usb-serial,chardev=usb0,id=ftdi0,bus=xhci.0,serial=VMFTDI01\n"
                : "device_del ftdi0\n");
-    return waitUntil([in] { return (access(kById.c_str(), F_OK) == 0) == in; }, kDeadline);
+    return PtyPair::waitUntil([in] { return (access(kById.c_str(), F_OK) == 0) == in; }, kDeadline);
 }
 
 // A signal during --selftest --internal (its loop mode ends all the same), the adapter pulled during a
@@ -249,34 +226,16 @@ TEST(RealDrivers, RunsCutShortEndCleanly)
     }
 }
 
-TEST(RealDrivers, PullingTheAdapterDuringAReceiveTestLeavesTheWindowWorking)
-{
-    platform::PortRegistry::instance().mapComPort(1, "/dev/ttyUSB0");
-    resetMainWindowToIdle();
-    QObject context;
-    int ticks = 0;
-    QObject::connect(Form1->RXStart_Timer, &platform::WindowTimer::tick, &context, [&] { ++ticks; });
-    Form1->RXStart_Button->click();
-    ASSERT_TRUE(platform::isPort(hComm)) << "the receive test opened ttyUSB0";
-    ASSERT_TRUE(waitUntil([&] { return ticks >= 1; }, kDeadline) && plugAdapter(false));
-    const int pulledAt = ticks;
-    EXPECT_TRUE(waitUntil([&] { return ticks >= pulledAt + 3; }, kDeadline)) << "the receive test ticks on";
-    const MessageBoxWatcher boxes;
-    Form1->PCTest_Button->click(); // returns once the box is answered
-    ASSERT_EQ(boxes.seen().size(), 1u);
-    EXPECT_EQ(boxes.seen()[0].text, "開啟通訊埠錯誤!!");
-    resetMainWindowToIdle();
-    ASSERT_TRUE(plugAdapter(true));
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::string cmdline; // ttyS0 is opened only inside the guest, where it is the guest's console
     std::getline(std::ifstream("/proc/cmdline"), cmdline);
-    if (has(cmdline, " comtest_vm=1") && std::getenv("COMTEST_BINARY"))
-        return runWindowTests(argc, argv); // the window's checks need it; the others run beside it
+    if (has(cmdline, " comtest_vm=1") && std::getenv("COMTEST_BINARY")) {
+        testing::InitGoogleTest(&argc, argv);
+        return RUN_ALL_TESTS();
+    }
     std::cerr << "test_real_drivers runs only inside the guest of tests/vm/run-bench.sh\n";
     return 1;
 }
