@@ -14,7 +14,7 @@ mkdir -p /root/dev/pts && mount -t devpts -o gid=5,mode=620,ptmxmode=666 devpts 
 mount -t tmpfs -o mode=755 tmpfs /root/run && mkdir -m 1777 /root/run/lock
 in_root() { chroot /root /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root "$@"; }
 in_root /lib/systemd/systemd-udevd --daemon 2>/dev/null
-in_root modprobe -a xhci_pci ftdi_sio virtio_console && in_root chmod 666 /dev/ttyS1 # nobody opens it too
+in_root modprobe -a xhci_pci ftdi_sio virtio_console
 in_root timeout 60 sh -c 'until [ -e /dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_VMFTDI01-if00-port0 ] &&
   [ -e /dev/virtio-ports/comtest.monitor ]; do sleep 0.1; done' || fail "udev made no ttyUSB0 or monitor port"
 # ttyS2 is a getty's: the controlling terminal of a session leader, whose PID the checks get

@@ -8,14 +8,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -25,6 +23,7 @@ namespace {
 
 constexpr auto kDeadline = std::chrono::seconds(30);
 const std::string kById = "/dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_VMFTDI01-if00-port0";
+const std::string kComtest = "\"$COMTEST_BINARY\" "; // what a command line starts with
 const std::string kFtdiCs5 = "ftdi_sio sends 8 data bits when 5 are asked",
                   kFtdi110 = "ftdi_sio runs 276 baud for 110 (150.5 % off)";
 
@@ -40,14 +39,14 @@ int openPort(const std::string& device)
 
 using Outcome = std::pair<int, std::string>; // the exit status (minus the ending signal) and the output
 
-// Runs "WRAPPER comtest ARGS" under timeout, which passes signals on and dies of the one that ended
-// comtest. MEANWHILE gets timeout's PID (the shell's, told before exec) and the output, on each line.
-Outcome comtest(const std::string& args, const std::function<void(pid_t, const std::string&)>& meanwhile = {},
-    const std::string& wrapper = "")
+// Runs COMMAND (kComtest and its arguments) under timeout, which passes signals on and dies of the one
+// that ended it. MEANWHILE gets timeout's PID (the shell's, told before exec) and the output, each line.
+Outcome comtest(
+    const std::string& command, const std::function<void(pid_t, const std::string&)>& meanwhile = {})
 {
-    const std::string command = "echo $$; exec timeout --foreground -s KILL 30 " + wrapper
-        + " \"$COMTEST_BINARY\" " + args + " </dev/null 2>&1";
-    FILE* shell = popen(command.c_str(), "r");
+    const std::string shell_command
+        = "echo $$; exec timeout --foreground -s KILL 30 " + command + " </dev/null 2>&1";
+    FILE* shell = popen(shell_command.c_str(), "r");
     char line[4096];
     const pid_t pid = std::fgets(line, sizeof line, shell) ? std::atoi(line) : 0;
     std::string out;
@@ -85,7 +84,7 @@ TEST(RealDrivers, SelftestRowsMatchWhatTheDriverKeeps)
     for (const std::string device : { "/dev/ttyS1", "/dev/ttyUSB0" }) {
         SCOPED_TRACE(device);
         const bool ftdi = device == "/dev/ttyUSB0";
-        const auto [status, out] = comtest("--port COM2=" + device + " --selftest --com COM2");
+        const auto [status, out] = comtest(kComtest + "--port COM2=" + device + " --selftest --com COM2");
         EXPECT_TRUE(status == 0 || status == 1) << out; // 1: the modem loops lack a plug
         const int fd = openPort(device);
         size_t rows = 0;
@@ -110,30 +109,36 @@ std::string settings(uint32_t baud, uint8_t data) // "--settings FILE ", FILE ho
     return "--settings " + file + " ";
 }
 
-// Of the drivers, the node without a UART and what the hardware does not run although its driver
-// keeps it: comtest's arguments, exit status and output (^ $: all of it).
+// Of the drivers, the node without a UART, what the hardware does not run although its driver keeps
+// it, and the ports no pty stands for (the console, also from a background group under timeout, and a
+// getty's terminal): comtest's command line, exit status and output (^ $: all of it).
 TEST(RealDrivers, CommandsSayWhatTheDriversDo)
 {
-    const std::string p = "--port COM2=/dev/tty", s1 = p + "S1 ", s3 = p + "S3 ", usb = p + "USB0 ";
+    const std::string list = kComtest + "--list-ports", p = kComtest + "--port COM2=/dev/tty", s0 = p + "S0 ",
+                      s1 = p + "S1 ", s3 = p + "S3 ", usb = p + "USB0 ";
     const std::string uart = R"(the UART runs 12800 baud for 12345 \(3\.7 % off\)\n)";
     const std::tuple<std::string, int, std::string> rows[] {
-        { "--list-ports", 0, "\n/dev/ttyS1 .* serial " },
-        { "--list-ports", 0, "\n/dev/ttyUSB0 .* ftdi_sio +0403:6001 +VMFTDI01 .* " + kById + "\n" },
-        { "--list-ports --json", 0, R"("/dev/ttyS1", "com": .*, "driver": "serial")" },
-        { "--list-ports --json", 0,
+        { list, 0, "\n/dev/ttyS1 .* serial " },
+        { list, 0, "\n/dev/ttyUSB0 .* ftdi_sio +0403:6001 +VMFTDI01 .* " + kById + "\n" },
+        { list + " --json", 0, R"("/dev/ttyS1", "com": .*, "driver": "serial")" },
+        { list + " --json", 0,
             R"("/dev/ttyUSB0", .*"driver": "ftdi_sio", "usb_id": "0403:6001", "serial": "VMFTDI01", "by_id": ")"
                 + kById + "\"" },
         { s3 + "--list-ports", 0, "\n/dev/ttyS3 .* no UART " },
-        { s3 + "--list-ports --json", 0, R"("/dev/ttyS3", .*"no_uart": true)" },
         { s3 + "--check COM2", 1, R"(COM2 \(/dev/ttyS3\): no UART behind /dev/ttyS3\n)" },
         { s3 + "--send x --com COM2", 3, "^.*no UART behind /dev/ttyS3\n$" },
-        { s3 + "--selftest --com COM2", 3, "^.*no UART behind /dev/ttyS3\n$" },
         { s1 + settings(12345, 8) + "--check COM2", 1, "\nsettings refused: " + uart },
         { s1 + settings(12345, 8) + "--send x --com COM2", 3, "^.*: " + uart + "$" },
         { usb + settings(19200, 5) + "--check COM2", 1, "\nsettings refused: " + kFtdiCs5 + "\n" },
         { usb + settings(110, 8) + "--check COM2", 1,
             R"(\nsettings refused: ftdi_sio runs 276 baud for 110 \(150\.5 % off)" },
         { usb + "--selftest --internal --com COM2", 3, R"(^.*: loop mode not offered by its driver\n$)" },
+        { s0 + "--check COM2", 1, R"(COM2 \(/dev/ttyS0\): busy: system console\n)" },
+        { "timeout 30 " + s0 + "--check COM2", 1, R"(COM2 \(/dev/ttyS0\): busy: system console\n)" },
+        { s0 + "--send x --com COM2", 3, R"(COM2 \(/dev/ttyS0\): busy: system console\n)" },
+        { p + "S2 --check COM2", 1,
+            R"(: busy: controlling terminal of PID )" + std::string(std::getenv("COMTEST_GETTY"))
+                + R"( \(sleep\)\n)" },
     };
     std::map<std::string, Outcome> runs;
     for (const auto& [args, status, pattern] : rows) {
@@ -142,38 +147,7 @@ TEST(RealDrivers, CommandsSayWhatTheDriversDo)
         EXPECT_EQ(code, status) << out;
         EXPECT_TRUE(std::regex_search(out, std::regex(pattern))) << out;
     }
-    EXPECT_FALSE(has(runs["--list-ports"].second + runs["--list-ports --json"].second, "ttyS3")) << "no UART";
-}
-
-// The console and a getty's terminal, which a pty cannot stand for: a check (or a send) says who has
-// the port, and leaves it all it had.
-TEST(RealDrivers, PortsInUseAreNamedAndLeftAsTheyWere)
-{
-    const std::string console = "busy: system console", getty = std::getenv("COMTEST_GETTY");
-    const std::tuple<std::string, std::string, std::string, int, std::string> rows[] {
-        // the port; the command; what comtest runs under; its exit status and what it says
-        { "/dev/ttyS1", "--check COM2", "", 1,
-            "busy: held by PID " + std::to_string(getpid()) + " (test_real_drive), flock" },
-        { "/dev/ttyS0", "--check COM2", "", 1, console },
-        { "/dev/ttyS0", "--check COM2", "timeout 30", 1, console }, // comtest in a background group
-        { "/dev/ttyS0", "--send x --com COM2", "", 3, console },
-        { "/dev/ttyS2", "--check COM2", "", 1, "busy: controlling terminal of PID " + getty + " (sleep)" },
-    };
-    for (const auto& [device, command, wrapper, status, said] : rows) {
-        SCOPED_TRACE(device + ", " + command + ", " + wrapper);
-        const int fd = openPort(device);
-        termios before = termios(), after = termios(); // zeroed with their padding, for memcmp
-        ASSERT_TRUE(device != "/dev/ttyS1" || flock(fd, LOCK_EX | LOCK_NB) == 0);
-        ASSERT_TRUE(device != "/dev/ttyS0" || tcgetsid(fd) == getsid(0))
-            << "run-bench.sh gave us the console";
-        ASSERT_EQ(tcgetattr(fd, &before), 0);
-        const auto [code, out] = comtest("--port COM2=" + device + " " + command, {}, wrapper);
-        EXPECT_EQ(code, status) << out;
-        EXPECT_TRUE(has(out, "COM2 (" + device + "): " + said)) << out;
-        ASSERT_EQ(tcgetattr(fd, &after), 0);
-        EXPECT_EQ(memcmp(&before, &after, sizeof before), 0) << "its termios changed";
-        close(fd);
-    }
+    EXPECT_FALSE(has(runs[list].second + runs[list + " --json"].second, "ttyS3")) << "no UART";
 }
 
 // Pulls the adapter out through QEMU's monitor or plugs it back in, and waits until udev saw it go or
@@ -190,7 +164,7 @@ bool plugAdapter(bool in)
 // self-test or after a --send's reply came (its first read from the port, IN_ACCESS, has it all).
 TEST(RealDrivers, RunsCutShortEndCleanly)
 {
-    const std::string internal = "--port COM2=/dev/ttyS1 --selftest --internal --com COM2";
+    const std::string internal = kComtest + "--port COM2=/dev/ttyS1 --selftest --internal --com COM2";
     const std::tuple<std::string, int, int, int, std::string> rows[] {
         // arguments; SIGNAL sent (0: adapter pulled) after AFTER lines (-1: the reply); status; ending
         { internal, 0, 999, 0,
@@ -199,8 +173,9 @@ TEST(RealDrivers, RunsCutShortEndCleanly)
         { internal, SIGTERM, 5, -SIGTERM, "(PASS|FAIL).*\n$" },
         { internal, SIGINT, 5, -SIGINT, "(PASS|FAIL).*\n$" },
         // past the 110 baud rows, which the chip cannot run; it ends at the row that finds it gone
-        { "--port COM5=/dev/ttyUSB0 --selftest --com COM5", 0, 50, 3, "(PASS|FAIL).*\nport vanished\n$" },
-        { "--port COM5=/dev/ttyUSB0 --com COM5 --send x --expect x --wait 20000", 0, -1, 3,
+        { kComtest + "--port COM5=/dev/ttyUSB0 --selftest --com COM5", 0, 50, 3,
+            "(PASS|FAIL).*\nport vanished\n$" },
+        { kComtest + "--port COM5=/dev/ttyUSB0 --com COM5 --send x --expect x --wait 20000", 0, -1, 3,
             "\nreceived 1 bytes\ntext: x\nhex: 78\nreply matches\nport vanished\n$" },
     };
     for (const auto& [args, signal, after, status, ending] : rows) {
