@@ -6,21 +6,20 @@
 
 #include <gtest/gtest.h>
 
-// The command and its port or text, the flags, the mappings and toolkit words in order, then
-// --expect, --com, --settings and --wait ("-" when not given).
+// The parsed line in words ("-" for an option not given), then the mappings and toolkit words in order.
 std::string fields(const CommandLine& l)
 {
     static const char* kCommands[] { "window", "list", "check ", "send ", "selftest" };
     std::ostringstream s;
     s << kCommands[int(l.command)] << l.checkPort << l.sendText << (l.help ? " help" : "")
       << (l.version ? " version" : "") << (l.usesLoopback() ? " loopback" : "") << (l.hex ? " hex" : "")
-      << (l.json ? " json" : "") << (l.internal ? " internal" : "");
+      << (l.json ? " json" : "") << (l.internal ? " internal" : "") << " " << l.expectText.value_or("-")
+      << " " << l.comPort.value_or("-") << " " << l.settingsFile.value_or("-") << " "
+      << l.waitMs.value_or(-1);
     for (const auto& m : l.mappings)
         s << " COM" << m.comNumber << "=" << m.device;
     for (size_t i = 1; i < l.toolkitArguments.size(); ++i)
         s << " " << l.toolkitArguments[i];
-    s << " " << l.expectText.value_or("-") << " " << l.comPort.value_or("-") << " "
-      << l.settingsFile.value_or("-") << " " << l.waitMs.value_or(-1);
     return s.str();
 }
 
@@ -28,8 +27,8 @@ TEST(CommandLine, GoodLinesSetTheirFieldsAndBadOnesGiveTheirOneLineReason)
 {
     for (const auto& row : rowsOf(R"(
  | window - - - -1
---port COM1=/dev/a --loopback --port=COM12=/dev/x | window loopback COM1=/dev/a COM1= COM12=/dev/x - - - -1
--platform x --loopback -reverse -style f | window loopback COM1= -platform x -reverse -style f - - - -1
+--port COM1=/dev/a --loopback --port=COM12=/dev/x | window loopback - - - -1 COM1=/dev/a COM1= COM12=/dev/x
+-platform x --loopback -reverse -style f | window loopback - - - -1 COM1= -platform x -reverse -style f
 --send -- --expect=ok --com COM3 --wait 3600000 --settings f | send -- ok COM3 f 3600000
 --hex --send 4142 --expect 0x43 --wait=0 | send 4142 hex 0x43 - - 0
 --check COM1000000 --settings f | check COM1000000 - - f -1
@@ -61,24 +60,20 @@ TEST(CommandLine, GoodLinesSetTheirFieldsAndBadOnesGiveTheirOneLineReason)
 --send 41 --hex --expect 4g | --expect 4g: not hex bytes (e.g. "41 42 0d")
 --send a -platform x | -platform: toolkit options go with the window, not with --send)"))
         EXPECT_EQ(parseLine(row[0]).error, row[1]);
-    for (const std::string name :
-        { "COM1000001", "COM0", "COM01", "cOM1", "COM-1", "COM1x", "COM", "/dev/ttyS0" })
-        EXPECT_EQ(
-            parseLine("--check " + name).error, "--check " + name + ": not a port name COMn with n >= 1");
+    for (const std::string bad : { "COM1000001", "COM0", "COM01", "cOM1", "COM-1", "COM1x", "COM" })
+        EXPECT_EQ(parseLine("--check " + bad).error, "--check " + bad + ": not a port name COMn with n >= 1");
+    EXPECT_EQ(platform::PortRegistry::defaultComNumber("/dev/ttyS999999"), 1000000u); // ttySn is COMn+1
+    for (const char* other : { "/dev/ttyS", "/dev/ttyS01", "/dev/ttyS-1", "/dev/ttyUSB1" })
+        EXPECT_EQ(platform::PortRegistry::defaultComNumber(other), std::nullopt) << other;
 }
 
-TEST(HexBytes, AreReadInTheUsualSpellingsAndWrittenInCapitals)
+TEST(Bytes, HexIsReadInTheUsualSpellingsAndJsonStringsStayValid)
 {
-    for (const auto& row :
-        rowsOf("41 42 0d | 41 42 0D\n0x41,0X42\t7e | 41 42 7E\n00ff,Fa9A | 00 FF FA 9A\n ,  | "))
+    for (const auto& row : rowsOf("0x41,0X42\t7e | 41 42 7E\n00ff Fa9A | 00 FF FA 9A\n ,  | "))
         EXPECT_EQ(hexText(parseHexBytes(row[0]).value_or("?")), row.size() > 1 ? row[1] : "") << row[0];
     for (const char* bad : { "414", "zz", "41-42", "0x", "4g", "0x4 1" })
         EXPECT_EQ(parseHexBytes(bad), std::nullopt) << bad;
     EXPECT_EQ(hexText("AB\r", "0x"), "0x41 0x42 0x0D");
-}
-
-TEST(JsonString, StaysValidWhateverTheBytes)
-{
     for (const auto& [bytes, json] : std::initializer_list<std::pair<std::string, std::string>> {
              { "a\"b\\c\n\r\t\x01\x7f", R"("a\"b\\c\n\r\t\u0001\u007f")" },
              { "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"" },
@@ -87,13 +82,6 @@ TEST(JsonString, StaysValidWhateverTheBytes)
              { "\xe0\x80\x80", R"("\ufffd\ufffd\ufffd")" },
              { "\xf4\x90\x80\x80", R"("\ufffd\ufffd\ufffd\ufffd")" } })
         EXPECT_EQ(jsonString(bytes), json);
-}
-
-TEST(PortNames, TtySnIsComNPlusOne)
-{
-    EXPECT_EQ(platform::PortRegistry::defaultComNumber("/dev/ttyS999999"), 1000000u);
-    for (const char* other : { "/dev/ttyS", "/dev/ttyS01", "/dev/ttyS-1", "/dev/ttyUSB1" })
-        EXPECT_EQ(platform::PortRegistry::defaultComNumber(other), std::nullopt) << other;
 }
 
 int main(int argc, char** argv)

@@ -24,8 +24,7 @@ struct Dialogs : ::testing::Test {
         return { t(Form23->COMPort_ComboBox), t(Form23->BaudRate_ComboBox), t(Form23->ParityCheck_ComboBox),
             t(Form23->DataBit_ComboBox), t(Form23->StopBit_ComboBox) };
     }
-    const platform::LineSettings& d = platform::kDefaultLineSettings;
-    const Values defaults = of(d.portName, d.baudRate, d.parity, d.byteSize, d.stopBits);
+    const Values defaults { "COM1", "19200", "0", "8", "0" };
     static void typeOver(QComboBox* b, const QString& k)
     {
         b->setFocus(), b->lineEdit()->selectAll(), QTest::keyClicks(b->lineEdit(), k);
@@ -70,10 +69,7 @@ TEST_F(Dialogs, OpeningShowsTheCommittedRowsWhoseValuesReadAsTheirTexts)
 TEST_F(Dialogs, ButtonsAndKeysCommitKeepOrResetTheChoice)
 {
     const platform::LineSettings off { 600, 9, 9, 1, "COM7" }; // committed earlier, matching no row
-    const Values offValues = of(off.portName, off.baudRate, off.parity, off.byteSize, off.stopBits);
-    const Values second = of(T::ports[1].second, T::bauds[1].second, T::parities[1].second,
-        T::dataBits[1].second, T::stopBits[1].second); // none holds its default there
-    const Values defaultTexts = texts();
+    const Values offValues { "COM7", "600", "9", "9", "1" }, second { "COM2", "300", "1", "6", "2" }; // row 1
     const auto ok = [](const QKeySequence& keys) { return [keys] { press(Form23->OK_Button, keys); }; };
     const std::tuple<const char*, Fn, bool, const Values*> rows[] // stays up? commits what?
         = { { "Space on OK", ok(Qt::Key_Space), false, &second },
@@ -85,7 +81,7 @@ TEST_F(Dialogs, ButtonsAndKeysCommitKeepOrResetTheChoice)
         Form23->TakeSettings(off);
         EXPECT_FALSE(whileOpen(Form23, [] { click(Form23->OK_Button); })) << "OK closes";
         const auto choose = [&] {
-            EXPECT_EQ(texts(), defaultTexts) << "values with no row leave the texts";
+            EXPECT_EQ(texts(), Values({ "COM1", "19200", "None", "8", "1" })) << "no row leaves the texts";
             for (QComboBox* box : Form23->findChildren<QComboBox*>()) // the second row, then a letter more
                 typeOver(box, box->itemText(1) + "~");
             EXPECT_EQ(VALUES(Form23, New), second) << "the row's value outlasts the letter";

@@ -16,25 +16,15 @@ protected:
     {
         ASSERT_TRUE(pty.ok());
         ports.mapComPort(1, pty.slavePath());
-        resetMainWindowToIdle();
+        Form1->PortOpen = 1, Form1->StopBits = platform::kDefaultLineSettings.stopBits;
+        Form1->TXRXStop_ButtonClick(nullptr); // closes the port, stops the timers, enables RX Start
         for (int i : { 0, 1 }) // counted right after the exchange's and the receive test's handlers
             QObject::connect(i ? Form1->RXStart_Timer : Form1->PCTest_Timer, &platform::WindowTimer::tick,
                 &context, [this, i] { ++ticks[i]; });
     }
-    void TearDown() override { resetMainWindowToIdle(); }
-    static void clickTxStart() { QTest::mouseClick(Form1->PCTest_Button, Qt::LeftButton); }
-    static void clickRxStart() { QTest::mouseClick(Form1->RXStart_Button, Qt::LeftButton); }
     bool ticked(int timer, int n) const
     {
         return waitUntil([&] { return ticks[timer] >= n; });
-    }
-    // TX Start with text typed; the device takes what arrives (size bytes) and answers reply.
-    void send(const QString& text, const Bytes& reply, size_t size)
-    {
-        Form1->TX_Edit->setText(text);
-        clickTxStart();
-        EXPECT_EQ(pty.read(size + 1, 100ms), text.toStdString().substr(0, size)) << "no more than the text";
-        ASSERT_EQ(pty.write(reply), reply.size());
     }
     // Nobody holds the pty: this process can take it exclusively (and gives it back at once).
     bool isFree() const
@@ -42,11 +32,6 @@ protected:
         const platform::OpenResult opened = platform::openDeviceExclusive(pty.slavePath());
         platform::closePort(opened.handle, platform::UnreadInput::Keep);
         return platform::isPort(opened.handle);
-    }
-    static void expectTestsEnded()
-    {
-        EXPECT_TRUE(Form1->RXStart_Button->isEnabled() && Form1->PortOpen == 0 && !platform::isPort(hComm));
-        EXPECT_FALSE(Form1->PCTest_Timer->enabled() || Form1->RXStart_Timer->enabled());
     }
 
     PtyPair pty;
@@ -63,19 +48,21 @@ TEST_F(Exchange, TxStartSendsTheTextsUtf8BytesAndShowsTheReplyAtTheTick500MsLate
     const MessageBoxWatcher boxes;
     for (int i = 0; const auto& [typed, reply, shown] : rows) {
         std::memcpy(Form1->RxBuffer, "prev", 5);
-        Form1->RX_Edit->setText("typed over");
-        Form1->RX_Edit->setFocus();
+        Form1->RX_Edit->setText("typed over"), Form1->RX_Edit->setFocus();
         clock.start();
-        send(typed, reply, typed.toUtf8().size());
+        Form1->TX_Edit->setText(typed), Form1->PCTest_Button->click();
+        EXPECT_EQ(pty.read(typed.toUtf8().size() + 1, 100ms), typed.toStdString()) << "no more than the text";
+        ASSERT_EQ(pty.write(reply), reply.size());
         ASSERT_TRUE(ticked(0, ++i));
         EXPECT_TRUE(
             clock.elapsed() >= 490 && Form1->RX_Edit->text() == shown && !Form1->RX_Edit->cursorPosition())
             << i << ": " << Form1->RX_Edit->text().toStdString() << ", shown from its start";
-        EXPECT_TRUE(Form1->focusWidget() == Form1->TX_Edit && isFree());
-        expectTestsEnded();
+        EXPECT_TRUE(Form1->focusWidget() == Form1->TX_Edit && isFree() && Form1->RXStart_Button->isEnabled()
+            && Form1->PortOpen == 0 && !platform::isPort(hComm));
+        EXPECT_FALSE(Form1->PCTest_Timer->enabled() || Form1->RXStart_Timer->enabled());
     }
     Form1->StopBits = 1; // one and a half stop bits: no tty has them
-    clickTxStart();
+    Form1->PCTest_Button->click();
     EXPECT_TRUE(pty.readAvailable().empty() && isFree() && !platform::isPort(hComm));
     ASSERT_EQ(boxes.seen().size(), 1u) << "refused settings only";
     EXPECT_EQ(boxes.seen()[0].text, "通訊埠設定錯誤!!!");
@@ -84,14 +71,13 @@ TEST_F(Exchange, TxStartSendsTheTextsUtf8BytesAndShowsTheReplyAtTheTick500MsLate
 TEST_F(Exchange, RxStartHoldsThePortAndShowsTheFirstEightBytesInHexEachTick)
 {
     std::memset(Form1->RxBuffer, 0xEE, sizeof Form1->RxBuffer);
-    Form1->RX_Edit->setText("typed");
-    Form1->RX_Edit->setCursorPosition(0);
+    Form1->RX_Edit->setText("typed"), Form1->RX_Edit->setCursorPosition(0);
     const Bytes zero(8, '\0'), ten = zero.substr(1) + "\xAB\x55\x66"; // byte 7 alone is enough to show
     const std::tuple<Bytes, Bytes, QString> rows[] = { { "", zero + "\xEE", "typed" }, // nothing waiting
         { "xyz", "xyz" + zero.substr(3) + "\xEE", "0x78 0x79 0x7A 0x00 0x00 0x00 0x00 0x00" },
         { ten, ten.substr(0, 9), "0x00 0x00 0x00 0x00 0x00 0x00 0x00 0xAB" } };
     const MessageBoxWatcher boxes;
-    clickRxStart();
+    Form1->RXStart_Button->click();
     for (int i = 0; const auto& [arrives, firstNine, shown] : rows) {
         ASSERT_EQ(pty.write(arrives), arrives.size());
         ASSERT_TRUE(ticked(1, ++i));
@@ -111,10 +97,11 @@ TEST_F(Exchange, AClickDuringAnExchangeLetsGoOfThePortFirstAndKeepsTheTickThatIs
         EXPECT_TRUE(Form1->PortOpen == 0 && isFree()) << "the click let go of the port before it reopened";
         ticked(0, 1);
     });
-    send("ONE", "ONE", 3);
+    Form1->TX_Edit->setText("ONE"), Form1->PCTest_Button->click();
+    ASSERT_EQ(pty.write("ONE"), 3u);
     ports.mapComPort(1, kMissing);
     std::memcpy(Form1->RxBuffer, "last", 5);
-    clickTxStart(); // closes the port, cannot open the missing one, and waits in its box
+    Form1->PCTest_Button->click(); // closes the port, cannot open the missing one, and waits in its box
     ASSERT_EQ(ticks[0], 1) << "the earlier click's tick ran inside the box";
     EXPECT_EQ(Form1->RX_Edit->text(), "last") << "with the port already closed";
     EXPECT_TRUE(Form1->PortOpen == 1 && Form1->PCTest_Timer->enabled()) << "the click goes on after its box";
@@ -149,7 +136,7 @@ TEST_F(Exchange, PortCheckTriesTheDialogsCommittedPort)
 // Last: it ends the application.
 TEST_F(Exchange, ExitEndsEveryLoopAtOnceWithAPortOpenAndABoxUp)
 {
-    clickRxStart();
+    Form1->RXStart_Button->click();
     ASSERT_TRUE(ticked(1, 1));
     const int ticksAtExit = ticks[1];
     const MessageBoxWatcher exitInTheBox([&] { clock.start(), Form1->FileExit->trigger(); });

@@ -2,6 +2,7 @@
 #include "platform/registry/PortRegistry.h"
 #include "platform/tty/Loopback.h"
 #include "platform/tty/ModemLines.h"
+#include "platform/tty/Termios2.h"
 #include "serial/PortRules.h"
 #include "support/HolderProcess.h"
 #include "support/PtyPair.h"
@@ -41,9 +42,7 @@ TEST_F(Port, SettingsReachThePtyAndTheLineIsRaw)
 {
     termios before {};
     ASSERT_EQ(tcgetattr(pty.slaveFd(), &before), 0);
-    before.c_cflag |= CRTSCTS;
-    before.c_iflag |= IXON | ICRNL;
-    before.c_lflag |= ICANON | ECHO;
+    before.c_cflag |= CRTSCTS, before.c_iflag |= IXON | ICRNL, before.c_lflag |= ICANON | ECHO;
     ASSERT_EQ(tcsetattr(pty.slaveFd(), TCSANOW, &before), 0);
     const std::pair<LineSettings, uint32_t> rows[]
         = { { { 12345, 3, 7, 2 }, kSpeedInField | PARODD | CMSPAR | CSTOPB },
@@ -55,7 +54,7 @@ TEST_F(Port, SettingsReachThePtyAndTheLineIsRaw)
         LineBits line;
         LineSettings read;
         bool isPty = false;
-        ASSERT_TRUE(pty.slaveLine(line) && readLineSettings(port, read, &isPty) && isPty);
+        ASSERT_TRUE(readLineBits(pty.slaveFd(), line) && readLineSettings(port, read, &isPty) && isPty);
         EXPECT_EQ(
             line.cflag & (CBAUD | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS), bits | CS8 | CRTSCTS);
         EXPECT_EQ(line.iflag | line.oflag | line.lflag, uint32_t(IXON));
@@ -73,15 +72,14 @@ TEST_F(Port, SettingsReachThePtyAndTheLineIsRaw)
     closePort(master);
 }
 
-// More than 128 waiting bytes are all discarded, the buffer untouched; a close keeps shared input.
+// More than 128 waiting bytes are all discarded, the buffer untouched; a close drops unshared input.
 TEST_F(Port, ReceiveTakesUpTo128WaitingBytes)
 {
     uint8_t buffer[serial::kReceiveCap + 1];
     for (const int count : { 0, 128, 129, 10000 }) {
-        const std::string sent(size_t(count), 'r');
-        ASSERT_EQ(pty.write(sent), sent.size());
-        // A pty's line discipline holds at most 4095 of them.
-        ASSERT_TRUE(PtyPair::waitUntil([&] { return bytesWaiting(port) >= std::min(count, 4095); }));
+        const std::string sent(size_t(count), 'r'); // a pty's line discipline holds 4095 of them at most
+        ASSERT_TRUE(pty.write(sent) == sent.size()
+            && PtyPair::waitUntil([&] { return bytesWaiting(port) >= std::min(count, 4095); }));
         const int before = bytesWaiting(port);
         std::fill(std::begin(buffer), std::end(buffer), 0xEE);
         const serial::Reception got = serial::receiveInto(port, buffer);
@@ -95,15 +93,13 @@ TEST_F(Port, ReceiveTakesUpTo128WaitingBytes)
     }
     EXPECT_EQ(serial::receiveInto(kInvalidPort, buffer).outcome, Outcome::NoPort);
     for (const bool shared : { false, true }) {
-        std::optional<HolderProcess> sharer;
-        if (shared)
-            sharer.emplace(pty.slavePath(), nullptr, HolderProcess::Way::Share);
+        // A forked child holds all our descriptors, so none is made unless the port is to be shared.
+        const auto sharer
+            = shared ? std::make_unique<HolderProcess>(pty.slavePath(), HolderProcess::Way::Share) : nullptr;
         ASSERT_TRUE(pty.write("stale") == 5 && waiting(port, 5));
         closePort(port);
         port = openDeviceExclusive(pty.slavePath()).handle;
-        ASSERT_TRUE(pty.write("x") == 1 && waiting(port, shared ? 6 : 1)) << "shared " << shared;
-        EXPECT_EQ(take(port, 5), shared ? "stale" : "x") << "no more than asked";
-        take(port, 8);
+        EXPECT_EQ(take(port, 3) + take(port, 8), shared ? "stale" : "") << "shared " << shared;
     }
 }
 
@@ -112,13 +108,11 @@ TEST_F(Port, ReceiveTakesUpTo128WaitingBytes)
 TEST_F(Port, WritesAreBoundAndGonePortsAreToldApart)
 {
     ASSERT_TRUE(applyLineSettings(port, { 4000000, 0, 8, 0 }));
-    const std::string payload(256 * 1024, 'w');
-    const auto bound = std::chrono::microseconds(payload.size() * 10 * 1000000 / 4000000) + 1s;
+    const std::string payload(256 * 1024, 'w'); // 0.66 s on the wire
     auto start = Clock::now();
     EXPECT_LT(
         writeAll(port, reinterpret_cast<const uint8_t*>(payload.data()), payload.size()), payload.size());
-    EXPECT_GE(Clock::now() - start, bound - 5ms) << "gave up early";
-    EXPECT_LT(Clock::now() - start, bound + 1s) << "blocked past its bound";
+    EXPECT_TRUE(Clock::now() - start > 1650ms && Clock::now() - start < 2500ms) << "bound by its line time";
     PtyPair other;
     const PortHandle hungUp = openDeviceExclusive(other.slavePath()).handle;
     EXPECT_EQ(lineState(hungUp), LineState::Up);
@@ -135,57 +129,48 @@ TEST_F(Port, WritesAreBoundAndGonePortsAreToldApart)
     EXPECT_LT(Clock::now() - start, 500ms) << "a gone device is not waited for";
 }
 
-// A refused port is held while told and closed after, unless closed meanwhile (its number then reused).
+// A refused port is held while its refusal is told, and closed after.
 TEST_F(Port, OpenAndConfigureReportsWhichStepFailed)
 {
     closePort(std::exchange(port, kInvalidPort));
     const std::string pts = pty.slavePath();
     using enum OpenFailure;
     const std::tuple<std::string, OpenFailure, LineSettings> rows[]
-        = { { "COM5", None, {} }, { "COM200", NoSuchPort, {} }, { "COM5", None, { 19200, 0, 8, 1 } },
-              { "COM5", None, { 19200, 5, 8, 0 } } };
+        = { { "COM5", None, {} }, { "COM200", NoSuchPort, {} }, { "COM5", None, { 19200, 0, 8, 1 } } };
     for (const auto& [name, failure, settings] : rows) {
-        SCOPED_TRACE(
-            name + ", parity and stop bits " + std::to_string(settings.parity * 10 + settings.stopBits));
+        SCOPED_TRACE(name + " stop bits " + std::to_string(settings.stopBits));
         LineSettings request = settings;
         request.portName = name;
         PortHandle opened = kNeverOpened;
         std::vector<std::string> reports;
         bool held = false;
-        int reused = -1;
         const auto report = [&](const char* message) {
             reports.push_back(message), held = isPort(opened) && !HolderProcess(pts).holding();
-            if (settings.parity == 5) // closed in the report
-                serial::closeAndForget(opened), reused = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
         };
         const bool configured = serial::openAndConfigure(opened, request, report);
         const bool ok = failure == None;
-        EXPECT_EQ(configured, ok && settings.stopBits == 0 && settings.parity == 0);
+        EXPECT_EQ(configured, ok && settings.stopBits == 0);
         EXPECT_EQ(
             reports, std::vector<std::string>(!configured, ok ? serial::kSettingsError : serial::kOpenError));
         EXPECT_EQ(held, ok && !configured) << "the port is held while its refusal is told";
         EXPECT_TRUE(configured ? fcntl(opened, F_GETFD) == FD_CLOEXEC : opened == kInvalidPort);
-        EXPECT_TRUE(reused < 0 || fcntl(reused, F_GETFD) != -1) << "a number reused meanwhile is left open";
-        ::close(reused), serial::closeAndForget(opened);
+        serial::closeAndForget(opened);
         EXPECT_TRUE(HolderProcess(pts).holding()) << "nothing left open or locked";
     }
 }
 
 // Echoed without settings of ours, and drained while a long write runs.
-TEST(LoopbackPort, EchoesIsExclusiveAndDrainsDuringALongWrite)
+TEST(LoopbackPort, EchoesAndDrainsDuringALongWrite)
 {
     Loopback loopback;
     ASSERT_TRUE(loopback.start());
-    PortRegistry::instance().mapComPort(1, loopback.devicePath());
-    const PortHandle port = openPortExclusive("COM1").handle;
-    EXPECT_EQ(openPortExclusive("COM1").failure, OpenFailure::Busy);
+    const PortHandle port = openDeviceExclusive(loopback.devicePath()).handle;
     serial::sendBytes(port, "A\nB\r\x03");
     EXPECT_TRUE(waiting(port, 5) && take(port, 8) == "A\nB\r\x03") << "echoed as sent";
     ASSERT_TRUE(applyLineSettings(port, { 115200, 0, 8, 0 }));
     serial::sendBytes(port, std::string(3000, 'x'));
     EXPECT_TRUE(waiting(port, 3000)) << "every byte came back";
     closePort(port);
-    PortRegistry::instance().reset();
 }
 
 int main(int argc, char** argv)

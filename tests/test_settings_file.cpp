@@ -9,40 +9,30 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-const auto bytesOf = [](const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); };
-const auto encoded = [](const platform::LineSettings& settings, const settings_file::Block& block = {}) {
-    const auto file = settings_file::encode(settings, block);
-    return std::string(file.begin(), file.end());
-};
+const auto encoded = [](auto... a) { return std::string((char*)settings_file::encode(a...).data(), 296); };
+const auto decoded = [](std::string s) { return settings_file::decode({ (uint8_t*)s.data(), s.size() }); };
 
 TEST(SettingsFileFormat, RefusesWhatIsNoWholeSettingsFileAndCarriesTheRest)
 {
-    // The default settings over an empty block, laid out by hand.
-    const std::string f = std::string("Velmora RS232 Interface Debug Tools\0", 36)
-        + std::string("\x00\x00\x08\x00\x00\x4B\x00\x00", 8) + std::string(248, '\0') + "COM1";
-    EXPECT_EQ(encoded({ 19200, 0, 8, 0, "COM1" }), f);
-    // Empty, short, another letter case, no zero byte, a shorter header text, cut after the header.
-    for (const std::string& bytes :
-        { std::string(), f.substr(0, 35), "v" + f.substr(1), f.substr(0, 35) + ' ' + f.substr(36),
-            f.substr(0, 34) + '\0' + f.substr(35), f.substr(0, 36), f.substr(0, 295) })
-        EXPECT_FALSE(settings_file::decode(bytesOf(bytes))) << testing::PrintToString(bytes.substr(0, 40));
-    settings_file::Block block;
-    for (uint8_t& byte : block)
-        byte = uint8_t(&byte - block.data() + 9); // each byte differs from its neighbours
+    settings_file::Block block; // each byte differs from its neighbours
+    std::generate(block.begin(), block.end(), [n = 9]() mutable { return uint8_t(n++); });
     // Block bytes 1 to 7 and the name field; the second row has values no list has, and a cut name.
     const std::tuple<platform::LineSettings, std::string, std::string> rows[] {
         { { 115200, 2, 7, 2, "CO" }, { "\x02\x07\x02\x00\xC2\x01\x00", 7 }, { "CO\0\0", 4 } },
         { { 0xF4030201u, 9, 9, 7, "XY123" }, "\x09\x09\x07\x01\x02\x03\xF4", "XY12" }
     };
     for (const auto& [settings, stored, name] : rows) {
-        auto expected = block;
-        std::copy(stored.begin(), stored.end(), expected.begin() + 1);
-        const std::string file = encoded(settings, block);
-        EXPECT_EQ(file.substr(36), std::string(expected.begin(), expected.end()) + name);
-        const auto loaded = settings_file::decode(bytesOf(file + "XY")); // bytes past the name are ignored
+        const std::string f = encoded(settings, block), header("Velmora RS232 Interface Debug Tools\0", 36);
+        EXPECT_EQ(f, header + std::string(block.begin(), block.end()).replace(1, 7, stored) + name);
+        const auto loaded = decoded(f + "XY"); // bytes past the name are ignored
         ASSERT_TRUE(loaded.has_value());
-        EXPECT_EQ(encoded(loaded->settings, loaded->block), file);
+        EXPECT_EQ(encoded(loaded->settings, loaded->block), f);
         EXPECT_EQ(loaded->settings.portName, name.substr(0, name.find('\0')));
+        // Empty, short, another letter case, no zero byte, a shorter header text, cut after the header.
+        for (const std::string& bytes :
+            { std::string(), f.substr(0, 35), "v" + f.substr(1), f.substr(0, 35) + ' ' + f.substr(36),
+                f.substr(0, 34) + '\0' + f.substr(35), f.substr(0, 36), f.substr(0, 295) })
+            EXPECT_FALSE(decoded(bytes)) << testing::PrintToString(bytes.substr(0, 40));
     }
 }
 
@@ -71,7 +61,7 @@ TEST(FileAccess, ReadGivesRegularFilesOnlyAndReplaceLeavesTheNewBytesOrTheOldFil
         const auto open = fds();
         ::setfsgid(nobody ? 65534 : ::getegid()), ::setfsuid(nobody ? 65534 : ::geteuid());
         const auto got = platform::readSmallRegularFile(folder.path + "/f", 296);
-        const bool took = platform::replaceFileContents(folder.path + "/f", bytesOf("new"));
+        const bool took = platform::replaceFileContents(folder.path + "/f", { (const uint8_t*)"new", 3 });
         ::setfsuid(::geteuid()), ::setfsgid(::getegid());
         EXPECT_EQ(got ? std::string(got->begin(), got->end()) : "refused", read);
         EXPECT_EQ(took, replaced);

@@ -67,9 +67,8 @@ TEST(WindowTimer, TicksEveryIntervalWhileEnabledEnablingAgainChangesNothingDisab
 TEST(FormScaler, ControlsPlacedByTheLayoutScaleByScreenOverLayoutDensity)
 {
     QWidget form, placed(&form), inner(&form); // the one without a name is the toolkit's own
-    form.setProperty("layoutDpi", 48), placed.setObjectName("Placed");
-    placed.setGeometry(10, 20, 30, 40), inner.setGeometry(10, 20, 30, 40);
-    platform::scaleForm(&form);
+    placed.setObjectName("Placed"), placed.setGeometry(10, 20, 30, 40), inner.setGeometry(10, 20, 30, 40);
+    form.setProperty("layoutDpi", 48), platform::scaleForm(&form);
     const double f = QGuiApplication::primaryScreen()->logicalDotsPerInch() / 48;
     EXPECT_EQ(placed.geometry(), QRectF(10 * f, 20 * f, 30 * f, 40 * f).toRect());
     EXPECT_EQ(inner.geometry(), QRect(10, 20, 30, 40));

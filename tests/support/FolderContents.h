@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <string>
 
 struct Folder {
     std::string path = (std::filesystem::temp_directory_path() / "comtest-XXXXXX").string();

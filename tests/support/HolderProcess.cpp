@@ -1,31 +1,24 @@
 #include "HolderProcess.h"
 
-#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-HolderProcess::HolderProcess(const std::string& device, const passwd* user, Way way)
+HolderProcess::HolderProcess(const std::string& device, Way way)
 {
     int fd = -1; // the child's, used while start() runs there; only system calls in the child
     start(
         [&, path = device.c_str()] {
-            if (way == Way::ControllingTerminal)
-                ::setsid();
-            const int took = (fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK)) < 0 ? -1
-                : way == Way::Flock               ? ::flock(fd, LOCK_EX | LOCK_NB)
-                : way == Way::Exclusive           ? ::ioctl(fd, TIOCEXCL)
-                : way == Way::ControllingTerminal ? ::ioctl(fd, TIOCSCTTY, 0)
-                                                  : 0;
-            return took == 0
-                && (!user
-                    || (::setgroups(0, nullptr) == 0 && ::setgid(user->pw_gid) == 0
-                        && ::setuid(user->pw_uid) == 0));
+            ::setsid(); // a session of its own, whose terminal the device may become
+            return (fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK)) >= 0
+                && (way == Way::Share          ? 0
+                           : way == Way::Flock ? ::flock(fd, LOCK_EX | LOCK_NB)
+                                               : ::ioctl(fd, way == Way::Exclusive ? TIOCEXCL : TIOCSCTTY, 0))
+                == 0;
         },
         // The exclusive flag would outlive us while the test's own descriptor lives.
         [&] { (void)(way == Way::Exclusive && ::ioctl(fd, TIOCNXCL)); });
@@ -41,7 +34,8 @@ void HolderProcess::start(const std::function<bool()>& take, const std::function
         ::close(release[1]); // so that the parent's close ends the wait below
         const char held = take() ? 1 : 0;
         for (char ignored; ::write(ready[1], &held, 1) == 1 && ::read(release[0], &ignored, 1) > 0;) { }
-        atEnd();
+        if (atEnd)
+            atEnd();
         ::_exit(0);
     }
     ::close(ready[1]);
@@ -53,20 +47,9 @@ void HolderProcess::start(const std::function<bool()>& take, const std::function
     ::close(ready[0]);
 }
 
-int HolderProcess::release()
+HolderProcess::~HolderProcess() // lets the child end by itself, and reaps it
 {
-    int status = -1;
     ::close(release_);
     if (pid_ > 0)
-        ::waitpid(pid_, &status, 0);
-    release_ = pid_ = -1;
-    holding_ = false;
-    return status;
-}
-
-void HolderProcess::kill()
-{
-    if (pid_ > 0)
-        ::kill(pid_, SIGKILL);
-    release();
+        ::waitpid(pid_, nullptr, 0);
 }

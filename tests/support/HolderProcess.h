@@ -1,28 +1,22 @@
-// Another process holding a device until released: by flock (maybe as another user), TIOCEXCL, a plain
-// open (a logger sharing the line), as its controlling terminal (a getty), or by a take() run in the child.
+// Another process holding a device until released: by flock, TIOCEXCL, a plain open (a logger sharing
+// the line), as its controlling terminal (a getty), or by a take() run in the child.
 #pragma once
 
 #include <functional>
-#include <pwd.h>
 #include <string>
+#include <sys/types.h>
 
 class HolderProcess {
 public:
     enum class Way { Flock, Exclusive, Share, ControllingTerminal };
-    explicit HolderProcess(
-        const std::string& device, const passwd* becomeUser = nullptr, Way way = Way::Flock);
+    explicit HolderProcess(const std::string& device, Way way = Way::Flock);
     // holding() is what take returned.
-    explicit HolderProcess(const std::function<bool()>& take)
-    {
-        start(take, [] {});
-    }
-    ~HolderProcess() { release(); }
+    explicit HolderProcess(const std::function<bool()>& take) { start(take, {}); }
+    ~HolderProcess();
     HolderProcess(HolderProcess&&) = delete;
 
     bool holding() const { return holding_; }
     pid_t pid() const { return pid_; }
-    int release(); // lets the child end by itself and reaps it: its wait status
-    void kill(); // ends it at once, leaving what it held as a dead process leaves it
 
 private:
     void start(const std::function<bool()>& take, const std::function<void()>& atEnd);

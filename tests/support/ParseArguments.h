@@ -6,8 +6,6 @@
 #include <iterator>
 #include <regex>
 #include <sstream>
-#include <string>
-#include <vector>
 
 // Parses a line of words between blanks as main() would get them: "--send hi --expect hi".
 inline CommandLine parseLine(const std::string& line)

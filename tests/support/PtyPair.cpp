@@ -1,14 +1,11 @@
 #include "PtyPair.h"
 
-#include "platform/tty/Termios2.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <fcntl.h>
 #include <pty.h>
 #include <thread>
-#include <unistd.h>
 
 using Clock = std::chrono::steady_clock;
 
@@ -26,12 +23,6 @@ PtyPair::PtyPair()
     fcntl(master_, F_SETFL, O_NONBLOCK);
     fcntl(master_, F_SETFD, FD_CLOEXEC);
     fcntl(slave_, F_SETFD, FD_CLOEXEC);
-}
-
-PtyPair::~PtyPair()
-{
-    closeMaster();
-    close(slave_); // nothing to close is a harmless EBADF
 }
 
 size_t PtyPair::write(const std::string& bytes, ms timeout)
@@ -63,16 +54,6 @@ std::string PtyPair::readAvailable()
          master_ >= 0 && ((got = ::read(master_, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR));)
         received.append(chunk, size_t(std::max<ssize_t>(got, 0)));
     return received;
-}
-
-void PtyPair::closeMaster()
-{
-    close(std::exchange(master_, -1));
-}
-
-bool PtyPair::slaveLine(platform::LineBits& out) const
-{
-    return platform::readLineBits(master_, out) || platform::readLineBits(slave_, out);
 }
 
 bool PtyPair::waitUntil(const std::function<bool()>& condition, ms timeout)

@@ -7,12 +7,14 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <unistd.h>
+#include <utility>
 
 class PtyPair {
 public:
     using ms = std::chrono::milliseconds;
     PtyPair(); // fails the running test (and leaves ok() false) when no pty can be made
-    ~PtyPair();
+    ~PtyPair() { closeMaster(), close(slave_); } // nothing to close is a harmless EBADF
     PtyPair(PtyPair&&) = delete;
 
     bool ok() const { return master_ >= 0 || slave_ >= 0; }
@@ -22,8 +24,7 @@ public:
     size_t write(const std::string& bytes, ms timeout = std::chrono::seconds(2));
     std::string read(size_t count, ms timeout = std::chrono::seconds(2));
     std::string readAvailable(); // without waiting
-    void closeMaster(); // unplugs the cable: the slave is hung up
-    bool slaveLine(platform::LineBits& out) const; // as the driver holds them; false if unreadable
+    void closeMaster() { close(std::exchange(master_, -1)); } // unplugs the cable: the slave is hung up
     // Polls condition until it holds or the timeout passed; returns whether it held.
     static bool waitUntil(const std::function<bool()>& condition, ms timeout = std::chrono::seconds(2));
 

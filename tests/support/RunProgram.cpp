@@ -11,9 +11,8 @@ std::pair<int, std::string> runProgram(const std::string& args)
         + std::string(binary ? binary : "false") + " " + args + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     std::string out;
-    char chunk[4096];
-    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        out.append(chunk, got);
+    for (int c; (c = std::fgetc(pipe)) != EOF;)
+        out += static_cast<char>(c);
     const int status = ::pclose(pipe);
     return { WIFEXITED(status) ? WEXITSTATUS(status) : -1, out };
 }

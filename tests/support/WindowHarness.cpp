@@ -16,18 +16,6 @@ int runWindowTests(int argc, char** argv)
     return result;
 }
 
-void resetMainWindowToIdle()
-{
-    Form1->PortOpen = 1;
-    Form1->TXRXStop_ButtonClick(nullptr); // closes the port, stops the timers, enables RX Start
-    Form1->TX_Edit->clear(), Form1->RX_Edit->clear(), Form1->TxText.clear();
-    Form1->TextMode = 0;
-    std::fill(std::begin(Form1->RxBuffer), std::end(Form1->RxBuffer), 0);
-    const platform::LineSettings& d = platform::kDefaultLineSettings;
-    std::tie(Form1->PortName, Form1->BaudRate, Form1->Parity, Form1->ByteSize, Form1->StopBits)
-        = std::make_tuple(d.portName, double(d.baudRate), d.parity, d.byteSize, d.stopBits);
-}
-
 QMessageBox* visibleMessageBox()
 {
     for (QWidget* widget : QApplication::topLevelWidgets())

@@ -1,5 +1,4 @@
-// The real windows in a test process: the globals allow one set per process, so a test file that
-// needs them ends with `int main(int argc, char** argv) { return runWindowTests(argc, argv); }`.
+// The real windows, one set per process (they are globals): such a test file's main calls runWindowTests.
 #pragma once
 
 #include "app/Main.h"
@@ -13,14 +12,10 @@
 
 // Creates the application and the windows in start-up order, shows the main window, runs the tests.
 int runWindowTests(int argc, char** argv);
-// Ends whatever test runs: no port, no timer, empty boxes, RX Start enabled, the default line
-// settings, an empty receive buffer.
-void resetMainWindowToIdle();
-// Runs the event loop (sleeping while idle) until condition holds or the timeout passed.
-inline bool waitUntil(
-    const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(3))
+// Runs the event loop (sleeping while idle) until condition holds or 3 s passed.
+inline bool waitUntil(const std::function<bool()>& condition)
 {
-    return QTest::qWaitFor(condition, static_cast<int>(timeout.count()));
+    return QTest::qWaitFor(condition, 3000);
 }
 // Runs the event loop for the given time (for checking that something does NOT happen).
 inline void spinFor(std::chrono::milliseconds time)
@@ -34,8 +29,7 @@ struct SeenBox {
     std::string caption, text;
 };
 
-// Records each message box that shows while it lives. When a box first shows it runs onBox inside
-// the box's own loop (as a user's click there would), then presses its OK.
+// Records each message box shown while it lives: runs onBox inside the box's loop, then presses OK.
 class MessageBoxWatcher {
 public:
     explicit MessageBoxWatcher(std::function<void()> onBox = {});
