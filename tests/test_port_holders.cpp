@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 
 using namespace std::chrono_literals;
 using namespace platform;
@@ -122,6 +123,28 @@ TEST(PortHolders, EachHolderIsReportedAndRefusesTheOpenUntilItIsGone)
         EXPECT_EQ(isPort(held.ours = openDeviceExclusive(held.device).handle), row.freeAfter);
     }
     umask(mask);
+}
+
+// Another user cannot read root's descriptors: a process of root's counts for them only when its
+// arguments name the device, by path or by a bare tty name (a pty's bare name is a number, as any is).
+TEST(PortHolders, UnseenProcessesCountWhenTheirArgumentsNameTheDevice)
+{
+    PtyPair pty;
+    for (const auto& [argument, named] :
+        { std::pair { pty.slavePath(), true }, { pty.slavePath().substr(9), false } }) {
+        SCOPED_TRACE(argument);
+        const pid_t shell = fork();
+        if (shell == 0)
+            setpgid(0, 0), execlp("sh", "sh", "-c", "sleep 30; :", "sh", argument.c_str(), nullptr), _exit(1);
+        ASSERT_TRUE(PtyPair::waitUntil([&] {
+            return contentOf("/proc/" + std::to_string(shell) + "/cmdline").ends_with(argument + '\0');
+        }));
+        const HolderProcess nobody([&] { // nogroup and nobody
+            return setgid(65534) == 0 && setuid(65534) == 0 && findOpeners(pty.slavePath()).unseen;
+        });
+        EXPECT_EQ(nobody.holding(), named);
+        kill(-shell, SIGKILL), waitpid(shell, nullptr, 0);
+    }
 }
 
 int main(int argc, char** argv)
