@@ -87,7 +87,13 @@ TEST_F(Exchange, RxStartHoldsThePortAndShowsTheFirstEightBytesInHexEachTick)
         EXPECT_TRUE(Form1->RXStart_Timer->enabled() && !Form1->RXStart_Button->isEnabled()
             && Form1->PortOpen == 1 && !isFree());
     }
-    EXPECT_TRUE(boxes.seen().empty());
+    const std::clock_t cpu
+        = std::clock(); // the far end vanishes: ticks go on, bounded; TX Start finds no port
+    pty.closeMaster();
+    ASSERT_TRUE(ticked(1, 5));
+    EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC / 10) << "no busy loop on a gone port";
+    Form1->PCTest_Button->click();
+    EXPECT_TRUE(boxes.seen().size() == 1 && boxes.seen()[0].text == kOpenError && !platform::isPort(hComm));
 }
 
 // A click lets go of the port before it reopens it; an earlier click's tick may run inside its box.
