@@ -139,8 +139,8 @@ std::optional<int> controllingSessionOf(dev_t device)
     if (device == kOwnTerminalDevice)
         return static_cast<int>(getsid(0));
     for (const int pid : allProcesses()) {
-        std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-        const std::string stat { std::istreambuf_iterator<char>(file), {} }; // a name may hold a newline
+        std::ifstream file("/proc/" + std::to_string(pid) + "/stat"); // whole: a name may hold a newline
+        const std::string stat = (std::ostringstream() << file.rdbuf()).str(); // an ended process: no throw
         const auto nameEnd = stat.rfind(')');
         if (nameEnd == std::string::npos)
             continue;
