@@ -1,8 +1,8 @@
 // Runs inside run-bench.sh's QEMU guest: the real comtest (COMTEST_BINARY) on the 8250 driver (ttyS1
 // echoes; ttyS2 is a getty's, PID COMTEST_GETTY; ttyS3 has no UART; ttyS0 is the guest's console) and
 // on ftdi_sio (ttyUSB0, echoing).
-#include "serial/SettingsFile.h"
 #include "support/PtyPair.h"
+#include "support/RunProgram.h"
 
 #include <gtest/gtest.h>
 
@@ -99,8 +99,7 @@ TEST(RealDrivers, SelftestRowsMatchWhatTheDriverKeeps)
 std::string settings(uint32_t baud, uint8_t data) // "--settings FILE ", FILE holding BAUD and DATA bits
 {
     const std::string file = "/tmp/comtest-vm-" + std::to_string(baud) + "-" + std::to_string(data);
-    const auto bytes = settings_file::encode({ baud, 0, data, 0, "COM2" }, {});
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    writeSettingsFile(file, "COM2", baud, 0, data, 0);
     return "--settings " + file + " ";
 }
 
