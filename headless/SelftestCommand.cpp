@@ -2,6 +2,7 @@
 #include "headless/SelftestCommand.h"
 
 #include "headless/Commands.h"
+#include "platform/tty/ExitPath.h"
 #include "platform/tty/ModemLines.h"
 #include "platform/tty/SerialPort.h"
 #include "serial/HexText.h"
@@ -188,6 +189,11 @@ int selfTest(const platform::LineSettings& request, bool internal, std::ostream&
         const RowResult result = exchangePattern(port, settings);
         passed += result.passed ? 1 : 0;
         out << rowText(settings, result) << "\n" << std::flush;
+        if (!out) { // the reader went away: no row is worth running for nobody
+            platform::endOnBrokenPipe();
+            platform::closePort(port);
+            return kNo;
+        }
         // A failed row may be the first sign that the port is gone: the rows after it would only
         // blame the driver.
         if (const auto state = result.passed ? platform::LineState::Up : platform::lineState(port);

@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <future>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 namespace fs = std::filesystem;
 
@@ -93,6 +95,31 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
         EXPECT_EQ(status, std::stoi(row[3])) << row[0] << "\n" << out;
         const std::string squeezed = std::regex_replace(out, std::regex(" +"), " ");
         EXPECT_NE(squeezed.find(expand(row[4], names)), std::string::npos) << row[0] << "\n" << out;
+    }
+    for (const char* file : { "e72", "1.5", "4800", "0" })
+        fs::remove(dir + file);
+}
+
+// The kernel keeps TIOCEXCL while anyone else has the tty open: here the test keeps its slave open.
+TEST(Commands, LeaveNothingOfTheirsOnThePortWhenASignalEndsThem)
+{
+    for (const int signal : { SIGTERM, SIGINT, SIGHUP, SIGQUIT }) {
+        PtyPair pty;
+        const std::string map = "COM1=" + pty.slavePath();
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const rlimit noCoreFile {};
+            setrlimit(RLIMIT_CORE, &noCoreFile);
+            const char* binary = std::getenv("COMTEST_BINARY");
+            execl(binary, binary, "--port", map.c_str(), "--send", "x", "--wait", "20000", nullptr);
+            _exit(127);
+        }
+        EXPECT_EQ(pty.read(1, std::chrono::seconds(10)), "x") << "sent once the port is held";
+        kill(pid, signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(WIFSIGNALED(status) ? WTERMSIG(status) : -1, signal) << "ended by the signal itself";
+        EXPECT_EQ(pty.locksLeft(), "") << "left on the port after " << strsignal(signal);
     }
 }
 

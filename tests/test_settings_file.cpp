@@ -54,7 +54,8 @@ TEST(FileAccess, ReadGivesRegularFilesOnlyAndReplaceLeavesTheNewBytesOrTheOldFil
         { spaces + "nobody f", true, std::string(296, ' '), true, "-rw-r----- nobody:root\nnew" } // in place
     };
     const auto fds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
-    ::umask(022), ::alarm(30); // a read that waits ends the run
+    ::umask(022);
+    ::alarm(30); // a read that waits ends the run
     for (const auto& [setUp, nobody, read, replaced, look] : rows) {
         SCOPED_TRACE(setUp + (nobody ? " (nobody)" : ""));
         Folder folder;
@@ -71,6 +72,7 @@ TEST(FileAccess, ReadGivesRegularFilesOnlyAndReplaceLeavesTheNewBytesOrTheOldFil
             folder.sh("ls -A | grep '^[.]'; [ -L f ] && echo link; stat -Lc '%A %U:%G' f; [ -f f ] && cat f"),
             look);
     }
+    ::alarm(0);
 }
 
 int main(int argc, char** argv)

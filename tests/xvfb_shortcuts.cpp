@@ -23,18 +23,27 @@ TEST(OnX11, EveryMenuShortcutReachesItsCommandFromEitherEditBox)
         }
 }
 
-TEST(OnX11, CtrlEEndsTheRealProgramAtOnce)
+// The receive test holds the port when Ctrl+E ends the program; the test keeps the pty open meanwhile.
+TEST(OnX11, CtrlEEndsTheRealProgramAtOnceAndLeavesNothingOnItsPort)
 {
     if (qgetenv("COMTEST_BINARY").isEmpty() || QStandardPaths::findExecutable("xdotool").isEmpty())
         GTEST_SKIP() << "needs the built program and xdotool";
     Form1->hide(); // with this one up the keys miss the program
-    QProcess program, xdotool;
-    program.start(qgetenv("COMTEST_BINARY"));
-    xdotool.start("xdotool",
+    PtyPair pty;
+    QProcess program, click, exit;
+    program.start(qgetenv("COMTEST_BINARY"), { "--port", QString::fromStdString("COM1=" + pty.slavePath()) });
+    const QPoint rxStart = Form1->RXStart_Button->mapTo(Form1, Form1->RXStart_Button->rect().center());
+    click.start("xdotool",
         { "search", "--sync", "--onlyvisible", "--pid", QString::number(program.processId()), "--name",
-            "^COM Test$", "windowfocus", "--sync", "%1", "key", "ctrl+e" });
-    EXPECT_TRUE(xdotool.waitForFinished(10000) && program.waitForFinished(5000)
-        && program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0);
+            "^COM Test$", "windowfocus", "--sync", "%1", "mousemove", "--window", "%1",
+            QString::number(rxStart.x()), QString::number(rxStart.y()), "click", "1" });
+    EXPECT_TRUE(click.waitForFinished(10000));
+    EXPECT_TRUE(waitUntil([&] { return !pty.locksLeft().empty(); })) << "RX Start took the port";
+    exit.start("xdotool", { "key", "ctrl+e" });
+    EXPECT_TRUE(exit.waitForFinished(5000));
+    EXPECT_TRUE(program.waitForFinished(5000));
+    EXPECT_EQ(program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1, 0);
+    EXPECT_EQ(pty.locksLeft(), "") << "left on the port after Exit";
 }
 
 int main(int argc, char** argv)

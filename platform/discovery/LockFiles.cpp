@@ -146,20 +146,6 @@ std::string ourLockContent()
     return pid + ourExecutableName() + "\n" + host.data() + "\n";
 }
 
-void removeAtExitOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // Made before the handler is registered, so that it outlives it.
-        PortRegistry::instance();
-        // A port that Exit leaves open keeps its lock file until here; the port itself stays as it is.
-        std::atexit([] {
-            for (const auto& path : PortRegistry::instance().lockFilePaths())
-                removeOwnLockFile(path);
-        });
-    });
-}
-
 enum class Made { Yes, FolderRefused, LiveOneThere, StaleOneStays };
 
 // A stale file in the way is removed and the make tried once more.
@@ -184,7 +170,6 @@ Made makeLockFile(const std::string& path, bool mayRetry = true)
             close(fd);
         return Made::FolderRefused;
     }
-    removeAtExitOnce();
     PortRegistry::instance().noteLockFile(path, { fd, getpid() });
     return Made::Yes;
 }

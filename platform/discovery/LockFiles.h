@@ -12,8 +12,8 @@
 //   Our own lock file carries our PID (right-aligned in 10 columns, as minicom writes it), the name
 //   of our executable and the host name (so that Qt takes it for live), and we hold flock on it for
 //   as long as we hold the port (so that Qt never takes an aged one for stale). It is removed when
-//   the port is closed, and at process exit for ports still held then; only the process that made
-//   a lock file removes it (a forked child's copy of our list removes nothing).
+//   the port is released, on any way out (ExitPath.h); only the process that made a lock file
+//   removes it (a forked child's copy of our list removes nothing).
 //   A missing or read-only lock folder is no failure: the port is then guarded by its own locks.
 //
 // Interface summary

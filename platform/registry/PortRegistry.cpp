@@ -107,15 +107,6 @@ void PortRegistry::forgetLockFile(const std::string& path)
     lockFiles_.erase(path);
 }
 
-std::vector<std::string> PortRegistry::lockFilePaths() const
-{
-    std::lock_guard lock(mutex_);
-    std::vector<std::string> paths;
-    for (const auto& entry : lockFiles_)
-        paths.push_back(entry.first);
-    return paths;
-}
-
 void PortRegistry::reset()
 {
     std::lock_guard lock(mutex_);

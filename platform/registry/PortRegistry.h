@@ -1,7 +1,7 @@
 // The one process-wide registry of what the design's globals do not hold: which device each COMn
 // name stands for, the built-in loop-back device, the ports that this process holds, the lock files
-// it made (so that an exit removes those of ports a test left open), and the port in a UART's loop
-// mode, so that a signal can end that mode.
+// it made, and a lock-free record of what sits on each port we hold (our locks, our lock file, a
+// UART's loop mode), so that every way out of the process, a signal too, can release it.
 #pragma once
 
 #include <atomic>
@@ -11,7 +11,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace platform {
 
@@ -50,16 +49,28 @@ public:
     void noteLockFile(const std::string& path, const OwnLockFile& file);
     std::optional<OwnLockFile> lockFile(const std::string& path) const;
     void forgetLockFile(const std::string& path);
-    std::vector<std::string> lockFilePaths() const;
 
-    // The port in loop mode (-1: none), lock-free for a signal handler, and the signal actions that
-    // were in place before loop mode began.
-    struct LoopMode {
+    // What the exit path releases, lock-free so that a signal handler may read it: a slot's fields
+    // are written before it is published (state kHeld) and it is withdrawn before it is reused; a
+    // slot's lock file counts once lockFd is set, its path written before.
+    struct HeldPort {
+        static constexpr int kFree = 0, kClaimed = 1, kHeld = 2;
+        std::atomic<int> state { kFree };
+        int port = -1;
+        int maker = 0; // a forked child's copy of the record is not its own
+        std::atomic<int> lockFd { -1 };
+        char lockPath[256] {};
+    };
+    struct ExitRecord {
         static constexpr int kSignals[] = { SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE };
-        std::atomic<int> port { -1 };
+        HeldPort ports[32];
+        std::atomic<int> held { 0 }; // ports in the record: the signals are ours while it is not 0
+        std::atomic<int> loopPort { -1 }; // the port in a UART's loop mode
+        std::atomic<unsigned> deferred { 0 }; // bit per signal that a command ends by itself
+        std::atomic<int> caught { 0 }; // the deferred signal that came
         struct sigaction previous[std::size(kSignals)] {};
     };
-    LoopMode& loopMode() { return loopMode_; }
+    ExitRecord& exitRecord() { return exitRecord_; }
 
     // Forgets every mapping and held port (for tests); lock files made stay ours to remove.
     void reset();
@@ -70,7 +81,7 @@ private:
     std::map<unsigned, std::string> mappings_;
     std::map<int, std::pair<std::string, std::string>> held_;
     std::map<std::string, OwnLockFile> lockFiles_;
-    LoopMode loopMode_;
+    ExitRecord exitRecord_;
 };
 
 } // namespace platform

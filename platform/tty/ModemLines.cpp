@@ -2,8 +2,6 @@
 
 #include "platform/registry/PortRegistry.h"
 
-#include <csignal>
-#include <iterator>
 #include <sys/ioctl.h>
 
 namespace platform {
@@ -18,38 +16,6 @@ constexpr int kLoop = 0x8000;
 bool setLine(PortHandle port, int line, bool on)
 {
     return isPort(port) && ioctl(port, on ? TIOCMBIS : TIOCMBIC, &line) == 0;
-}
-
-// Only async-signal-safe calls: the ioctl, then the signal's own action again.
-void endLoopAndDie(int signal)
-{
-    auto& loop = PortRegistry::instance().loopMode();
-    setLine(loop.port.exchange(-1), kLoop, false);
-    for (size_t i = 0; i < std::size(loop.kSignals); ++i)
-        if (loop.kSignals[i] == signal)
-            sigaction(signal, &loop.previous[i], nullptr);
-    raise(signal);
-}
-
-// The signals that end the process end loop mode first; an ignored one stays ignored. A broken
-// pipe (a reader that stopped early) is ignored meanwhile, so that the write fails and the run ends
-// its own way.
-void guardLoopMode(PortRegistry::LoopMode& loop)
-{
-    for (size_t i = 0; i < std::size(loop.kSignals); ++i) {
-        struct sigaction action { };
-        action.sa_handler = loop.kSignals[i] == SIGPIPE ? SIG_IGN : endLoopAndDie;
-        sigemptyset(&action.sa_mask);
-        sigaction(loop.kSignals[i], &action, &loop.previous[i]);
-        if (loop.previous[i].sa_handler == SIG_IGN)
-            sigaction(loop.kSignals[i], &loop.previous[i], nullptr);
-    }
-}
-
-void unguardLoopMode(PortRegistry::LoopMode& loop)
-{
-    for (size_t i = 0; i < std::size(loop.kSignals); ++i)
-        sigaction(loop.kSignals[i], &loop.previous[i], nullptr);
 }
 
 } // namespace
@@ -79,11 +45,10 @@ bool setOut2(PortHandle port, bool on)
 
 bool startLoopMode(PortHandle port)
 {
-    auto& loop = PortRegistry::instance().loopMode();
+    auto& loopPort = PortRegistry::instance().exitRecord().loopPort;
     int expected = -1;
-    if (!isPort(port) || !loop.port.compare_exchange_strong(expected, port))
+    if (!isPort(port) || !loopPort.compare_exchange_strong(expected, port))
         return false;
-    guardLoopMode(loop);
     // Drivers without loop mode ignore the bit (ftdi_sio) or refuse the call (a pty).
     if (setLine(port, kLoop, true) && inLoopMode(port))
         return true;
@@ -93,14 +58,12 @@ bool startLoopMode(PortHandle port)
 
 void endLoopMode(PortHandle port)
 {
-    auto& loop = PortRegistry::instance().loopMode();
-    if (!isPort(port) || loop.port.load() != port)
+    auto& loopPort = PortRegistry::instance().exitRecord().loopPort;
+    if (!isPort(port) || loopPort.load() != port)
         return;
     // First: a signal between the two finds the port still named, and clears it too.
     setLine(port, kLoop, false);
-    int expected = port;
-    if (loop.port.compare_exchange_strong(expected, -1))
-        unguardLoopMode(loop);
+    loopPort.compare_exchange_strong(port, -1);
 }
 
 bool inLoopMode(PortHandle port)

@@ -6,8 +6,7 @@
 //   others as they are. On failure nothing is changed.
 //   Loop mode (a 16550's internal loop-back, TIOCM_LOOP) turns the port into its own plug: what it
 //   sends comes back, CTS follows RTS, DSR follows DTR and DCD follows OUT2. It must never outlive
-//   us: closePort ends it, and so does SIGINT or SIGTERM while it is on (the signal then ends the
-//   process as it would have).
+//   us: it is released with the port, on every way out (ExitPath.h).
 //
 // Interface summary
 //   readModemInputs           CTS, DSR and DCD now; nothing when the driver has no modem lines

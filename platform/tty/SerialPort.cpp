@@ -6,6 +6,7 @@
 #include "platform/files/Descriptors.h"
 #include "platform/registry/PortRegistry.h"
 #include "platform/tty/DriverLimits.h"
+#include "platform/tty/ExitPath.h"
 #include "platform/tty/LineBits.h"
 #include "platform/tty/ModemLines.h"
 #include "platform/tty/Termios2.h"
@@ -71,16 +72,19 @@ OpenFailure takeExclusively(int fd)
         return OpenFailure::Busy;
     if (ioctl(fd, TIOCEXCL) != 0)
         return OpenFailure::Other;
+    // The flag outlives our descriptor while anyone else has the device open: from here on every
+    // way out of the process gives it up.
+    if (!recordHeldPort(fd)) {
+        ioctl(fd, TIOCNXCL);
+        return OpenFailure::Other;
+    }
     return OpenFailure::None;
 }
 
-// Gives up the device locks and the descriptor of a port that we took.
+// Gives up what sits on a port that we took, and its descriptor.
 void releaseDevice(int fd)
 {
-    // The exclusive flag is ours (takeExclusively refuses one already set) and outlives our
-    // descriptor while anyone else has the device open.
-    ioctl(fd, TIOCNXCL);
-    flock(fd, LOCK_UN);
+    releaseHeldPort(fd);
     close(fd);
 }
 
@@ -178,6 +182,8 @@ OpenResult openDeviceExclusive(const std::string& devicePath)
         releaseDevice(fd);
         return fail(OpenFailure::Busy);
     }
+    if (const auto made = PortRegistry::instance().lockFile(*lockFile))
+        recordLockFile(fd, *lockFile, made->fd);
     result.handle = fd;
     PortRegistry::instance().noteHeld(fd, devicePath, *lockFile);
     // A run killed in the UART's loop mode leaves it on, and every exchange would then answer
@@ -299,11 +305,12 @@ void closePort(PortHandle port, UnreadInput unread)
     if (unread == UnreadInput::DiscardIfOnlyOurs && bytesWaiting(port) > 0
         && !findOpeners(descriptorPath(port)).any())
         tcflush(port, TCIFLUSH);
-    endLoopMode(port);
+    // The same release as every other way out: loop mode, locks and lock file.
+    releaseHeldPort(port);
     if (const auto lockFile = PortRegistry::instance().lockFileOf(port))
         removeOwnLockFile(*lockFile);
     PortRegistry::instance().noteReleased(port);
-    releaseDevice(port);
+    close(port);
 }
 
 } // namespace platform

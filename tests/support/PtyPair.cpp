@@ -1,10 +1,14 @@
 #include "PtyPair.h"
 
+#include "platform/discovery/LockFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <thread>
 
 using Clock = std::chrono::steady_clock;
@@ -64,4 +68,19 @@ bool PtyPair::waitUntil(const std::function<bool()>& condition, ms timeout)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+std::string PtyPair::locksLeft() const
+{
+    std::string left;
+    int exclusive = 0;
+    if (ioctl(slave_, TIOCGEXCL, &exclusive) != 0 || exclusive != 0)
+        left += "TIOCEXCL ";
+    if (flock(slave_, LOCK_EX | LOCK_NB) != 0)
+        left += "flock ";
+    flock(slave_, LOCK_UN);
+    const std::string lockFile = "/run/lock/" + platform::lockFileName(slavePath_);
+    if (access(lockFile.c_str(), F_OK) == 0)
+        left += lockFile;
+    return left;
 }

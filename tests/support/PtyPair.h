@@ -25,6 +25,8 @@ public:
     std::string read(size_t count, ms timeout = std::chrono::seconds(2));
     std::string readAvailable(); // without waiting
     void closeMaster() { close(std::exchange(master_, -1)); } // unplugs the cable: the slave is hung up
+    // What a process left on the slave: "TIOCEXCL ", "flock ", its lock file's path; "" for nothing.
+    std::string locksLeft() const;
     // Polls condition until it holds or the timeout passed; returns whether it held.
     static bool waitUntil(const std::function<bool()>& condition, ms timeout = std::chrono::seconds(2));
 
