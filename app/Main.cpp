@@ -19,6 +19,7 @@ TForm1::TForm1(QWidget* owner)
     platform::scaleForm(this);
     platform::bindHandlersByName(this, this);
     platform::letMenuShortcutsWin(this);
+    platform::showSeparatorsAsLines(this);
     platform::keepToolTipsToTheirControls(this);
     const platform::LineSettings& defaults = platform::kDefaultLineSettings;
     PortName = defaults.portName;

@@ -2,6 +2,7 @@
 #include "support/WindowHarness.h"
 
 #include <QFileDialog>
+#include <QStyleOptionMenuItem>
 #include <QTabBar>
 #include <QToolTip>
 
@@ -35,6 +36,22 @@ TEST(MainWindow, EachMenuItemAndToolBarButtonOpensItsDialog)
         command->trigger();
         EXPECT_EQ(shown, expected) << command->objectName().toStdString();
     }
+}
+
+// What the menu hands the style to draw for each item of the File menu.
+TEST(MainWindow, FileMenuShowsItsSeparatorAsABareLine)
+{
+    struct MenuItems : QMenu {
+        using QMenu::initStyleOption;
+    };
+    std::string drawn;
+    for (QAction* item : Form1->File->actions()) {
+        QStyleOptionMenuItem option;
+        static_cast<MenuItems*>(Form1->File)->initStyleOption(&option, item);
+        drawn += (option.menuItemType == QStyleOptionMenuItem::Separator ? "line:" : "")
+            + option.text.toStdString() + ";";
+    }
+    EXPECT_EQ(drawn, "&Open\tCtrl+O;&Save\tCtrl+S;line:;&Exit\tCtrl+E;");
 }
 
 // Qt passes a tool-tip request on to the parent: the page control's tip must not show over the rest.

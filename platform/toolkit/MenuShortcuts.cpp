@@ -40,4 +40,14 @@ void letMenuShortcutsWin(QWidget* window)
         edit->installEventFilter(filter);
 }
 
+void showSeparatorsAsLines(QWidget* window)
+{
+    for (QAction* action : window->findChildren<QAction*>()) {
+        if (action->isSeparator()) {
+            action->setText({});
+            action->setShortcut({});
+        }
+    }
+}
+
 } // namespace platform
