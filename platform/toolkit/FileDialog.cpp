@@ -19,8 +19,6 @@ FileDialog::FileDialog(Mode mode, std::string title, std::string filter, std::st
 {
 }
 
-FileDialog::~FileDialog() = default;
-
 void FileDialog::setChooser(Chooser newChooser)
 {
     chooser = std::move(newChooser);
@@ -32,21 +30,21 @@ bool FileDialog::Execute(QWidget* owner)
     if (chooser) {
         chosen = chooser(*this);
     } else {
-        if (!dialog_) {
-            dialog_ = std::make_unique<QFileDialog>(owner, QString::fromStdString(title_));
-            dialog_->setNameFilter(QString::fromStdString(filter_));
-            dialog_->setDefaultSuffix(QString::fromStdString(suffix_));
-            dialog_->setAcceptMode(mode_ == Mode::Open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
-            // Neither insists the file exist, nor asks before replacing one.
-            dialog_->setFileMode(QFileDialog::AnyFile);
-            dialog_->setOption(QFileDialog::DontConfirmOverwrite);
-        }
+        // Made for each use and gone with it: a reused hidden dialog kept its name completer's
+        // popup on screen after Enter, where it took the next click.
+        QFileDialog dialog(owner, QString::fromStdString(title_));
+        dialog.setNameFilter(QString::fromStdString(filter_));
+        dialog.setDefaultSuffix(QString::fromStdString(suffix_));
+        dialog.setAcceptMode(mode_ == Mode::Open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+        // Neither insists the file exist, nor asks before replacing one.
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
         if (!InitialDir.empty())
-            dialog_->setDirectory(QFileInfo(QString::fromStdString(InitialDir)).absolutePath());
+            dialog.setDirectory(QFileInfo(QString::fromStdString(InitialDir)).absolutePath());
         if (!FileName.empty())
-            dialog_->selectFile(QString::fromStdString(FileName));
-        if (dialog_->exec() == QDialog::Accepted && !dialog_->selectedFiles().isEmpty())
-            chosen = dialog_->selectedFiles().first().toStdString();
+            dialog.selectFile(QString::fromStdString(FileName));
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            chosen = dialog.selectedFiles().first().toStdString();
     }
     if (!chosen)
         return false;

@@ -1,14 +1,12 @@
 // A file dialog component: title, filter, default extension, InitialDir and FileName, and Execute,
-// which shows the toolkit's dialog modally. The toolkit dialog is created when first executed,
+// which shows the toolkit's dialog modally. The toolkit dialog exists only while Execute shows it,
 // so that a window holding the component starts as fast as one without.
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 
-class QFileDialog;
 class QWidget;
 
 namespace platform {
@@ -18,7 +16,6 @@ public:
     enum class Mode { Open, Save };
     // filter in Qt's notation ("Text Files(*.txt)"); defaultSuffix without the dot.
     FileDialog(Mode mode, std::string title, std::string filter, std::string defaultSuffix);
-    ~FileDialog();
 
     // Shows the dialog modally; true when a file was chosen, FileName then holds its full name.
     bool Execute(QWidget* owner);
@@ -41,7 +38,6 @@ private:
     std::string title_;
     std::string filter_;
     std::string suffix_;
-    std::unique_ptr<QFileDialog> dialog_;
 };
 
 } // namespace platform
