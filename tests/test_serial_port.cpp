@@ -1,5 +1,7 @@
 // The port layer and the link's rules over a pty (its slave is the port, its master the far end).
+#include "platform/discovery/LockFiles.h"
 #include "platform/registry/PortRegistry.h"
+#include "platform/tty/ExitPath.h"
 #include "platform/tty/Loopback.h"
 #include "platform/tty/ModemLines.h"
 #include "platform/tty/Termios2.h"
@@ -160,6 +162,19 @@ TEST_F(Port, OpenAndConfigureReportsWhichStepFailed)
 }
 
 // Echoed without settings of ours, and drained while a long write runs.
+// A command that ends itself on a signal only has it noted: what sits on the port stays to the close.
+TEST_F(Port, HoldsItsLocksUntilTheCloseThroughADeferredSignal)
+{
+    const std::string held = "TIOCEXCL flock /run/lock/" + lockFileName(pty.slavePath());
+    EXPECT_EQ(pty.locksLeft(), held) << "while open";
+    deferSignal(SIGINT);
+    raise(SIGINT);
+    EXPECT_EQ(deferredSignal(), SIGINT);
+    EXPECT_EQ(pty.locksLeft(), held) << "after the deferred signal";
+    closePort(std::exchange(port, kInvalidPort));
+    EXPECT_EQ(pty.locksLeft(), "") << "after the close";
+}
+
 TEST(LoopbackPort, EchoesAndDrainsDuringALongWrite)
 {
     Loopback loopback;
