@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 
 using namespace std::chrono_literals;
@@ -162,8 +163,9 @@ TEST_F(Port, OpenAndConfigureReportsWhichStepFailed)
 }
 
 // Echoed without settings of ours, and drained while a long write runs.
-// A command that ends itself on a signal only has it noted: what sits on the port stays to the close.
-TEST_F(Port, HoldsItsLocksUntilTheCloseThroughADeferredSignal)
+// What sits on the port stays to the close: a signal a command ends itself on is only noted, and a
+// forked child releases nothing of ours.
+TEST_F(Port, HoldsItsLocksUntilTheCloseThroughADeferredSignalAndAChildsExit)
 {
     const std::string held = "TIOCEXCL flock /run/lock/" + lockFileName(pty.slavePath());
     EXPECT_EQ(pty.locksLeft(), held) << "while open";
@@ -171,6 +173,13 @@ TEST_F(Port, HoldsItsLocksUntilTheCloseThroughADeferredSignal)
     raise(SIGINT);
     EXPECT_EQ(deferredSignal(), SIGINT);
     EXPECT_EQ(pty.locksLeft(), held) << "after the deferred signal";
+    if (const pid_t child = fork(); child == 0) { // its copy of the record is not its own
+        releaseAll();
+        _exit(0);
+    } else {
+        waitpid(child, nullptr, 0);
+    }
+    EXPECT_EQ(pty.locksLeft(), held) << "after a forked child's exit";
     closePort(std::exchange(port, kInvalidPort));
     EXPECT_EQ(pty.locksLeft(), "") << "after the close";
 }
