@@ -1,6 +1,7 @@
 // The commands without a window, run as main() runs them over ptys, and the device inventory.
 #include "headless/Commands.h"
 #include "platform/discovery/DeviceInventory.h"
+#include "platform/discovery/LockFiles.h"
 #include "platform/registry/PortRegistry.h"
 #include "platform/tty/Loopback.h"
 #include "serial/HexText.h"
@@ -15,7 +16,6 @@
 #include <future>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 
 namespace fs = std::filesystem;
 
@@ -103,22 +103,15 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
 // The kernel keeps TIOCEXCL while anyone else has the tty open: here the test keeps its slave open.
 TEST(Commands, LeaveNothingOfTheirsOnThePortWhenASignalEndsThem)
 {
+    const rlimit noCoreFile {}; // SIGQUIT's own action would leave one
+    setrlimit(RLIMIT_CORE, &noCoreFile);
     for (const int signal : { SIGTERM, SIGINT, SIGHUP, SIGQUIT }) {
         PtyPair pty;
-        const std::string map = "COM1=" + pty.slavePath();
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const rlimit noCoreFile {};
-            setrlimit(RLIMIT_CORE, &noCoreFile);
-            const char* binary = std::getenv("COMTEST_BINARY");
-            execl(binary, binary, "--port", map.c_str(), "--send", "x", "--wait", "20000", nullptr);
-            _exit(127);
-        }
+        auto done = std::async(
+            std::launch::async, runProgram, "--port COM1=" + pty.slavePath() + " --send x --wait 20000");
         EXPECT_EQ(pty.read(1, std::chrono::seconds(10)), "x") << "sent once the port is held";
-        kill(pid, signal);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_EQ(WIFSIGNALED(status) ? WTERMSIG(status) : -1, signal) << "ended by the signal itself";
+        kill(platform::liveLockHolder(pty.slavePath()).value_or(INT_MAX), signal); // none: no such process
+        EXPECT_EQ(done.get().first, 128 + signal) << "ended by the signal itself";
         EXPECT_EQ(pty.locksLeft(), "") << "left on the port after " << strsignal(signal);
     }
 }
