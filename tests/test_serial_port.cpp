@@ -163,8 +163,7 @@ TEST_F(Port, OpenAndConfigureReportsWhichStepFailed)
 }
 
 // Echoed without settings of ours, and drained while a long write runs.
-// What sits on the port stays to the close: a signal a command ends itself on is only noted, and a
-// forked child releases nothing of ours.
+// Ours stay to the close: a signal a command ends itself on is only noted; a forked child releases none.
 TEST_F(Port, HoldsItsLocksUntilTheCloseThroughADeferredSignalAndAChildsExit)
 {
     const std::string held = "TIOCEXCL flock /run/lock/" + lockFileName(pty.slavePath());
@@ -173,12 +172,11 @@ TEST_F(Port, HoldsItsLocksUntilTheCloseThroughADeferredSignalAndAChildsExit)
     raise(SIGINT);
     EXPECT_EQ(deferredSignal(), SIGINT);
     EXPECT_EQ(pty.locksLeft(), held) << "after the deferred signal";
-    if (const pid_t child = fork(); child == 0) { // its copy of the record is not its own
+    if (fork() == 0) { // its copy of the record is not its own
         releaseAll();
         _exit(0);
-    } else {
-        waitpid(child, nullptr, 0);
     }
+    wait(nullptr);
     EXPECT_EQ(pty.locksLeft(), held) << "after a forked child's exit";
     closePort(std::exchange(port, kInvalidPort));
     EXPECT_EQ(pty.locksLeft(), "") << "after the close";

@@ -30,17 +30,16 @@ TEST(OnX11, CtrlEEndsTheRealProgramAtOnceAndLeavesNothingOnItsPort)
         GTEST_SKIP() << "needs the built program and xdotool";
     Form1->hide(); // with this one up the keys miss the program
     PtyPair pty;
-    QProcess program, click, exit;
+    QProcess program, xdotool;
     program.start(qgetenv("COMTEST_BINARY"), { "--port", QString::fromStdString("COM1=" + pty.slavePath()) });
     const QPoint rxStart = Form1->RXStart_Button->mapTo(Form1, Form1->RXStart_Button->rect().center());
-    click.start("xdotool",
+    xdotool.start("xdotool",
         { "search", "--sync", "--onlyvisible", "--pid", QString::number(program.processId()), "--name",
             "^COM Test$", "windowfocus", "--sync", "%1", "mousemove", "--window", "%1",
             QString::number(rxStart.x()), QString::number(rxStart.y()), "click", "1" });
-    EXPECT_TRUE(click.waitForFinished(10000));
+    EXPECT_TRUE(xdotool.waitForFinished(10000));
     EXPECT_TRUE(waitUntil([&] { return !pty.locksLeft().empty(); })) << "RX Start took the port";
-    exit.start("xdotool", { "key", "ctrl+e" });
-    EXPECT_TRUE(exit.waitForFinished(5000));
+    xdotool.start("xdotool", { "key", "ctrl+e" });
     EXPECT_TRUE(program.waitForFinished(5000));
     EXPECT_EQ(program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1, 0);
     EXPECT_EQ(pty.locksLeft(), "") << "left on the port after Exit";

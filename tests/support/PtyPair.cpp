@@ -72,15 +72,9 @@ bool PtyPair::waitUntil(const std::function<bool()>& condition, ms timeout)
 
 std::string PtyPair::locksLeft() const
 {
-    std::string left;
     int exclusive = 0;
-    if (ioctl(slave_, TIOCGEXCL, &exclusive) != 0 || exclusive != 0)
-        left += "TIOCEXCL ";
-    if (flock(slave_, LOCK_EX | LOCK_NB) != 0)
-        left += "flock ";
-    flock(slave_, LOCK_UN);
+    const bool flocked = flock(slave_, LOCK_EX | LOCK_NB) != 0 || flock(slave_, LOCK_UN) != 0;
     const std::string lockFile = "/run/lock/" + platform::lockFileName(slavePath_);
-    if (access(lockFile.c_str(), F_OK) == 0)
-        left += lockFile;
-    return left;
+    return std::string(ioctl(slave_, TIOCGEXCL, &exclusive) != 0 || exclusive ? "TIOCEXCL " : "")
+        + (flocked ? "flock " : "") + (access(lockFile.c_str(), F_OK) == 0 ? lockFile : "");
 }
