@@ -2,6 +2,8 @@
 #include "app/Main.h"
 
 #include "dialogs/Cominterfaceform.h"
+#include "headless/Commands.h"
+#include "platform/discovery/ComNames.h"
 #include "platform/toolkit/MessageBox.h"
 #include "platform/tty/SerialPort.h"
 #include "serial/PortRules.h"
@@ -14,6 +16,8 @@ constexpr const char* kPortTestPassed = "通訊埠測試正常";
 
 void TForm1::SerialPortSetClick(QObject*)
 {
+    // Looked up at each showing, never at start-up: a device may have come or gone meanwhile.
+    Form23->ListPorts(platform::presentComNumbers(platform::systemComNames()));
     Form23->RefreshControls();
     Form23->exec();
 }
@@ -22,9 +26,10 @@ void TForm1::SerialPortSetClick(QObject*)
 // line is not configured, and the port stays held while the success box is up.
 void TForm1::SerialPortTestClick(QObject*)
 {
-    const platform::PortHandle port = platform::openPortExclusive(Form23->CurPortName).handle;
+    const platform::OpenResult opened = platform::openPortExclusive(Form23->CurPortName);
+    const platform::PortHandle port = opened.handle;
     if (!platform::isPort(port)) {
-        platform::messageBox(serial::kOpenError, "ERROR");
+        platform::reportError(serial::kOpenError, headless::openFailureText(opened));
         return;
     }
     platform::messageBox(kPortTestPassed, "OK");

@@ -1,6 +1,7 @@
 #include "app/Rs232.h"
 
 #include "app/Main.h"
+#include "headless/Commands.h"
 #include "platform/toolkit/MessageBox.h"
 #include "serial/PortRules.h"
 
@@ -14,7 +15,14 @@ void TRS232::OpenPort()
     }
     const platform::LineSettings request { platform::lineSpeed(Form1->BaudRate), Form1->Parity,
         Form1->ByteSize, Form1->StopBits, Form1->PortName };
-    serial::openAndConfigure(hComm, request, [](const char* message) { platform::reportError(message); });
+    serial::OpenOutcome outcome; // filled before the report, which names the cause of an open failure
+    serial::openAndConfigure(
+        hComm, request,
+        [&outcome](const char* message) {
+            const bool openFailed = std::string(message) == serial::kOpenError;
+            platform::reportError(message, openFailed ? headless::openFailureText(outcome.opened) : "");
+        },
+        &outcome);
 }
 
 void TRS232::SendData()

@@ -55,7 +55,8 @@ void TForm1::FileSaveClick(QObject*)
     const platform::LineSettings settings = committedSettings(*Form23);
     const settings_file::FileBytes file = settings_file::encode(settings, blockOf(*this));
     // The block and the name change only once the file is safely written.
-    if (!platform::replaceFileContents(SaveDialog->FileName, file)) {
+    if (!settings_file::portNameFits(settings.portName)
+        || !platform::replaceFileContents(SaveDialog->FileName, file)) {
         platform::reportError("Can't Save Txt File");
         return;
     }

@@ -24,6 +24,12 @@ void setText(QComboBox* combo, const std::optional<std::string>& text)
         combo->setEditText(QString::fromStdString(*text));
 }
 
+// The port box's list is its table: each item stands for the name it shows.
+std::optional<std::string> listedPort(const QComboBox* combo, const std::string& name)
+{
+    return combo->findText(QString::fromStdString(name)) >= 0 ? std::optional(name) : std::nullopt;
+}
+
 template <typename Value, size_t N>
 void takeIfListed(Value& field, const QComboBox* combo, const settings_tables::Table<Value, N>& table)
 {
@@ -69,10 +75,23 @@ void TForm23::RefreshControls()
     showSettings(CurPortName, CurBaudRate, CurParity, CurByteSize, CurStopBits);
 }
 
+void TForm23::ListPorts(const std::vector<unsigned>& presentNumbers)
+{
+    buildControls();
+    const QString shown = COMPort_ComboBox->currentText();
+    const int layoutItems = static_cast<int>(settings_tables::ports.size());
+    while (COMPort_ComboBox->count() > layoutItems)
+        COMPort_ComboBox->removeItem(COMPort_ComboBox->count() - 1);
+    for (const unsigned number : presentNumbers)
+        if (number > unsigned(layoutItems))
+            COMPort_ComboBox->addItem("COM" + QString::number(number));
+    COMPort_ComboBox->setEditText(shown); // a removed current item would take the text with it
+}
+
 void TForm23::showSettings(
     const std::string& port, double baud, uint8_t parity, uint8_t byteSize, uint8_t stopBits)
 {
-    setText(COMPort_ComboBox, settings_tables::portText(port));
+    setText(COMPort_ComboBox, listedPort(COMPort_ComboBox, port));
     setText(BaudRate_ComboBox, settings_tables::baudText(baud));
     setText(ParityCheck_ComboBox, settings_tables::parityText(parity));
     setText(DataBit_ComboBox, settings_tables::dataBitsText(byteSize));
@@ -111,7 +130,9 @@ void TForm23::copyCommittedToMainWindow()
 
 void TForm23::COMPort_ComboBoxChange(QObject*)
 {
-    takeIfListed(NewPortName, COMPort_ComboBox, settings_tables::ports);
+    const std::string text = COMPort_ComboBox->currentText().toStdString();
+    if (const auto listed = listedPort(COMPort_ComboBox, text))
+        NewPortName = *listed;
 }
 
 void TForm23::BaudRate_ComboBoxChange(QObject*)

@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class TForm23 : public QDialog, public Ui::SettingsLayout {
     Q_OBJECT
@@ -21,6 +22,9 @@ public:
     void setVisible(bool visible) override;
     // Sets the combo box texts from the committed settings; runs no change handler.
     void RefreshControls();
+    // Lists COM1 to COM4 as the layout does, then the names of the given COM numbers above 4 in
+    // their order. The port box keeps its text; its list is its handler's table.
+    void ListPorts(const std::vector<unsigned>& presentNumbers);
     // Both the committed and the pending set take settings, unchecked against the lists; the main
     // window keeps its copy.
     void TakeSettings(const platform::LineSettings& settings);

@@ -5,6 +5,8 @@
 #include "platform/registry/PortRegistry.h"
 
 #include <ostream>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace headless {
 
@@ -38,6 +40,13 @@ std::string busyReason(const std::string& device)
     return "busy: held by a process that cannot be seen from here";
 }
 
+// The login name for the usermod hint; "$USER" when the account has no name.
+std::string userName()
+{
+    const passwd* user = getpwuid(getuid());
+    return user && user->pw_name ? user->pw_name : "$USER";
+}
+
 } // namespace
 
 std::string openFailureText(const platform::OpenResult& opened)
@@ -52,7 +61,9 @@ std::string openFailureText(const platform::OpenResult& opened)
         return "no UART behind " + device;
     case platform::OpenFailure::PermissionDenied:
         if (const auto group = platform::groupAllowedToOpen(device))
-            return "permission denied: members of the group " + *group + " may open it";
+            return "permission denied: members of the group " + *group
+                + " may open it; to join it: sudo usermod -aG " + *group + " " + userName()
+                + ", then log in again";
         return "permission denied";
     case platform::OpenFailure::Busy:
         return busyReason(device);

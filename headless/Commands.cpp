@@ -1,5 +1,6 @@
 #include "headless/Commands.h"
 
+#include "platform/discovery/ComNames.h"
 #include "platform/discovery/PortHolders.h"
 #include "platform/files/FileAccess.h"
 #include "platform/registry/PortRegistry.h"
@@ -61,7 +62,7 @@ std::string describeSettings(const platform::LineSettings& settings)
 
 std::string portLabel(const std::string& portName)
 {
-    const auto device = platform::PortRegistry::instance().deviceFor(portName);
+    const auto device = platform::deviceForPortName(portName);
     return (portName.empty() ? std::string("\"\"") : portName) + " (" + (device ? *device : "no device")
         + ")";
 }

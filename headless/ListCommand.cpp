@@ -2,13 +2,13 @@
 #include "headless/Commands.h"
 
 #include "headless/JsonText.h"
+#include "platform/discovery/ComNames.h"
 #include "platform/discovery/DeviceInventory.h"
 #include "platform/discovery/PortHolders.h"
 #include "platform/registry/PortRegistry.h"
 
 #include <algorithm>
 #include <ostream>
-#include <set>
 
 namespace headless {
 
@@ -20,23 +20,6 @@ struct PortRow {
     platform::PortHolders holders;
 };
 
-std::string comNameFor(const std::string& device)
-{
-    auto& registry = platform::PortRegistry::instance();
-    std::set<unsigned> candidates;
-    for (const auto& [number, mapped] : registry.explicitMappings())
-        candidates.insert(number);
-    if (const auto number = platform::PortRegistry::defaultComNumber(device))
-        candidates.insert(*number);
-    for (const unsigned number : candidates) {
-        const std::string name = "COM" + std::to_string(number);
-        const auto mapped = registry.deviceFor(name);
-        if (mapped && (*mapped == device || platform::sameDevice(*mapped, device)))
-            return name;
-    }
-    return {};
-}
-
 std::vector<PortRow> collectRows()
 {
     std::vector<platform::SerialDeviceInfo> devices = platform::serialDevices();
@@ -47,9 +30,11 @@ std::vector<PortRow> collectRows()
         if (!listed && platform::sameDevice(mapped, mapped))
             devices.push_back(platform::describeDevice(mapped));
     }
+    const platform::ComNameTable names = platform::systemComNames();
     std::vector<PortRow> rows;
     for (const auto& info : devices)
-        rows.push_back({ info, comNameFor(info.device), platform::findHolders(info.device) });
+        rows.push_back(
+            { info, platform::comNameOfDevice(info.device, names), platform::findHolders(info.device) });
     return rows;
 }
 

@@ -46,6 +46,12 @@ Block storeSettings(const Block& block, const LineSettings& settings);
 // four characters.
 FileBytes encode(const LineSettings& settings, const Block& block);
 
+// Whether the port name fits the file whole: "COM10" would be stored as "COM1", another port.
+inline bool portNameFits(const std::string& name)
+{
+    return name.size() <= kPortNameSize;
+}
+
 // True when bytes begin with the header text and its zero byte, exactly (same case, same length).
 bool hasHeader(std::span<const uint8_t> bytes);
 

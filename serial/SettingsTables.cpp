@@ -25,10 +25,6 @@ std::optional<std::string> textOf(const Table<Value, N>& table, const Value& val
 
 } // namespace
 
-std::optional<std::string> portText(const std::string& value)
-{
-    return textOf(ports, value);
-}
 std::optional<std::string> baudText(double value)
 {
     return textOf(bauds, value);

@@ -13,7 +13,7 @@ namespace settings_tables {
 // Each row's text and its value, in the order of the list (the self-test runs them all).
 template <typename Value, size_t N> using Table = std::array<std::pair<const char*, Value>, N>;
 
-extern const Table<std::string, 4> ports;
+extern const Table<std::string, 4> ports; // the names the layout lists first
 extern const Table<double, 10> bauds;
 extern const Table<unsigned char, 5> parities;
 extern const Table<unsigned char, 4> dataBits;
@@ -30,7 +30,6 @@ std::optional<Value> valueOf(const Table<Value, N>& table, const std::string& te
 }
 
 // The text of the row whose value equals the given one; nothing when no row does.
-std::optional<std::string> portText(const std::string& value);
 std::optional<std::string> baudText(double value);
 std::optional<std::string> parityText(unsigned char value);
 std::optional<std::string> dataBitsText(unsigned char value);

@@ -48,6 +48,7 @@ void describeHardware(const fs::path& classDir, const InventoryRoots& roots, Ser
 {
     // Only the devices tree is walked: above it lie no devices.
     const std::string devicesRoot = resolved(fs::path(roots.sys) / "devices").string() + "/";
+    std::string port; // the usb-serial port lies below its interface
     for (fs::path dir = resolved(classDir / "device");
          dir.has_relative_path() && dir.string().rfind(devicesRoot, 0) == 0; dir = dir.parent_path()) {
         if (info.driver.empty() && present(dir / "driver") && !isSerialCoreDriver(dir / "driver"))
@@ -56,14 +57,18 @@ void describeHardware(const fs::path& classDir, const InventoryRoots& roots, Ser
             info.usbId = firstLine(dir / "idVendor") + ":" + firstLine(dir / "idProduct");
             info.serial = firstLine(dir / "serial");
         }
+        if (info.usbInterface.empty() && present(dir / "bInterfaceNumber"))
+            info.usbInterface = firstLine(dir / "bInterfaceNumber") + port;
+        if (port.empty() && present(dir / "port_number"))
+            port = " port " + firstLine(dir / "port_number");
     }
 }
 
-std::string stableName(const std::string& devicePath, const InventoryRoots& roots)
+std::string stableName(const std::string& devicePath, const InventoryRoots& roots, const char* folder)
 {
     const fs::path target = resolved(devicePath);
     std::error_code error;
-    fs::directory_iterator links(fs::path(roots.dev) / "serial" / "by-id", error);
+    fs::directory_iterator links(fs::path(roots.dev) / "serial" / folder, error);
     if (error || target.empty())
         return {};
     std::vector<std::string> names;
@@ -109,7 +114,8 @@ std::vector<SerialDeviceInfo> serialDevices(const InventoryRoots& roots)
         SerialDeviceInfo info;
         info.device = roots.dev + "/" + name;
         describeHardware(fs::path(roots.sys) / "class" / "tty" / name, roots, info);
-        info.byId = stableName(info.device, roots);
+        info.byId = stableName(info.device, roots, "by-id");
+        info.byPath = stableName(info.device, roots, "by-path");
         devices.push_back(info);
     }
     return devices;
@@ -139,7 +145,8 @@ SerialDeviceInfo describeDevice(const std::string& devicePath, const InventoryRo
         describeHardware(classDir, roots, info);
         info.noUart = lacksUart(classDir);
     }
-    info.byId = stableName(devicePath, roots);
+    info.byId = stableName(devicePath, roots, "by-id");
+    info.byPath = stableName(devicePath, roots, "by-path");
     return info;
 }
 

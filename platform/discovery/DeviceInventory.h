@@ -6,8 +6,9 @@
 //   there. Virtual consoles, ptmx and pseudo-terminals have no device link and are left out.
 //   The driver is the first one bound on the way from the tty's device up to the root, passing
 //   over the serial core's own "port" and "ctrl" devices. The USB vendor:product and serial
-//   number come from the first USB device on that way. The stable name is the link under
-//   <dev>/serial/by-id that resolves to the device node.
+//   number come from the first USB device on that way, the interface (and the port within it, for
+//   adapters with several) from the USB interface and port below it. The stable names are the
+//   links under <dev>/serial/by-id and <dev>/serial/by-path that resolve to the device node.
 //   A device named by path (a pty given with --port) is described the same way through
 //   <sys>/dev/char/MAJOR:MINOR; a pseudo-terminal has no entry there and gets the driver "pty".
 //   Such a ttyS node without a UART is described only when asked for by path, and says so.
@@ -31,6 +32,8 @@ struct SerialDeviceInfo {
     std::string usbId; // "0403:6001"; "" when not on USB
     std::string serial; // the USB serial number; "" when none
     std::string byId; // "/dev/serial/by-id/usb-..."; "" when none
+    std::string byPath; // "/dev/serial/by-path/pci-...-usb-0:2:1.0-port0"; "" when none
+    std::string usbInterface; // "00" (cdc_acm), "00 port 0" (a usb-serial port); "" when none
     bool noUart = false; // an 8250 node whose UART type is unknown: nothing answers behind it
 };
 

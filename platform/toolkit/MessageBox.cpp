@@ -13,7 +13,7 @@ bool ending = false;
 
 } // namespace
 
-void messageBox(const std::string& text, const std::string& caption, BoxIcon icon)
+void messageBox(const std::string& text, const std::string& caption, BoxIcon icon, const std::string& detail)
 {
     if (ending || !QCoreApplication::instance())
         return;
@@ -22,6 +22,7 @@ void messageBox(const std::string& text, const std::string& caption, BoxIcon ico
         = new QMessageBox(icon == BoxIcon::Stop ? QMessageBox::Critical : QMessageBox::NoIcon,
             QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok);
     box->setWindowModality(Qt::NonModal);
+    box->setInformativeText(QString::fromStdString(detail));
     QEventLoop loop;
     QObject::connect(box, &QMessageBox::finished, &loop, &QEventLoop::quit);
     QObject::connect(box, &QObject::destroyed, &loop, &QEventLoop::quit);
@@ -39,9 +40,9 @@ void dismissAllMessageBoxes()
             box->done(QMessageBox::Ok);
 }
 
-void reportError(const std::string& text)
+void reportError(const std::string& text, const std::string& detail)
 {
-    messageBox(text, "ERROR");
+    messageBox(text, "ERROR", BoxIcon::None, detail);
 }
 
 } // namespace platform

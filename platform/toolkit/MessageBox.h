@@ -11,11 +11,13 @@ namespace platform {
 
 enum class BoxIcon { None, Stop };
 
-// Shows the box and returns when it has been dismissed. Texts are UTF-8.
-void messageBox(const std::string& text, const std::string& caption, BoxIcon icon = BoxIcon::None);
+// Shows the box and returns when it has been dismissed. Texts are UTF-8; a detail, when given, is
+// a line of its own below the text (why it failed).
+void messageBox(const std::string& text, const std::string& caption, BoxIcon icon = BoxIcon::None,
+    const std::string& detail = {});
 
 // The box of a failure the user has to see: captioned "ERROR".
-void reportError(const std::string& text);
+void reportError(const std::string& text, const std::string& detail = {});
 
 // Makes every box that is up, and every later one, return at once (the program is ending).
 void dismissAllMessageBoxes();

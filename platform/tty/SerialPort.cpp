@@ -1,5 +1,6 @@
 #include "platform/tty/SerialPort.h"
 
+#include "platform/discovery/ComNames.h"
 #include "platform/discovery/DeviceInventory.h"
 #include "platform/discovery/LockFiles.h"
 #include "platform/discovery/PortHolders.h"
@@ -144,7 +145,7 @@ bool nodeStillThere(PortHandle port)
 
 OpenResult openPortExclusive(const std::string& portName)
 {
-    const auto device = PortRegistry::instance().deviceFor(portName);
+    const auto device = deviceForPortName(portName);
     if (!device)
         return OpenResult { kInvalidPort, OpenFailure::NoSuchPort, {} };
     return openDeviceExclusive(*device);

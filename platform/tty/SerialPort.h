@@ -35,7 +35,7 @@
 //
 // Interface summary
 //   isPort              whether a handle holds a port
-//   openPortExclusive   open a port by name ("COM1", mapped through the registry)
+//   openPortExclusive   open a port by name ("COM1", through its --port mapping or COM name)
 //   openDeviceExclusive open a device path exclusively
 //   applyLineSettings   set speed, parity, data bits, stop bits; read back; true when taken
 //   readLineSettings    what the port has now, in the program's codes
@@ -94,9 +94,9 @@ enum class UnreadInput {
     Keep, // leave it (a check that only tried the open)
 };
 
-// Opens a port exclusively. A name that is "COM" and a number is mapped through the registry; a
-// name that is neither such a name nor a mapped one opens nothing (NoSuchPort). Paths are accepted
-// only through openDeviceExclusive. On failure nothing is left open or locked.
+// Opens a port exclusively. A name that is "COM" and a number stands for the device that its --port
+// mapping or its COM name (ComNames.h, looked up now) gives; any other name opens nothing (NoSuchPort). Paths
+// are accepted only through openDeviceExclusive. On failure nothing is left open or locked.
 OpenResult openPortExclusive(const std::string& portName);
 
 // Opens a device path exclusively (used for mapped names and by the headless commands). A live
