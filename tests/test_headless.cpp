@@ -5,6 +5,7 @@
 #include "platform/registry/PortRegistry.h"
 #include "platform/tty/Loopback.h"
 #include "serial/HexText.h"
+#include "support/FakeTree.h"
 #include "support/HolderProcess.h"
 #include "support/ParseArguments.h"
 #include "support/PtyPair.h"
@@ -134,22 +135,13 @@ TEST(SelfTest, FailsTheRowThatCameBackWrong)
 TEST(ListPorts, FindsUartsAndAdaptersInAFakeTreeInNaturalOrder)
 {
     const std::string root = testing::TempDir() + "inventory-" + std::to_string(getpid());
-    // path=text is a file, path=/folder a link (the folder made too); tty1 lacks a device link, ttyS1 a UART.
-    std::istringstream tree(
+    // tty1 lacks a device link, ttyS1 a UART.
+    buildTree(root,
         R"(class/tty/tty1/dev=4:1 class/tty/ttyS1/type=0 class/tty/ttyS1/device=/devices/isa
 class/tty/ttyS10/device=/devices/isa devices/isa/driver=/bus/serial8250 devices/pnp/driver=/bus/serial
 class/tty/ttyS2/device=/devices/pnp/port devices/pnp/port/driver=/bus/serial-base/port devices/usb/serial=A10K
 devices/usb/idVendor=0403 devices/usb/idProduct=6001 class/tty/ttyUSB0/device=/devices/usb/1/ttyUSB0
 devices/usb/1/ttyUSB0/driver=/bus/ftdi_sio dev/ttyUSB0=node dev/serial/by-id/usb-A10K=/dev/ttyUSB0)");
-    for (std::string entry; tree >> entry;) {
-        const size_t cut = entry.find('=');
-        const fs::path path = root + "/" + entry.substr(0, cut), target = root + entry.substr(cut + 1);
-        fs::create_directories(path.parent_path());
-        if (entry[cut + 1] != '/')
-            std::ofstream(path) << entry.substr(cut + 1) << "\n";
-        else if (fs::exists(target) || fs::create_directories(target))
-            fs::create_symlink(target, path);
-    }
     std::string found;
     for (const auto& d : platform::serialDevices({ root, root + "/dev" }))
         found += d.device + " " + d.driver + " " + d.usbId + " " + d.serial + " " + d.byId + ";";

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -64,20 +65,29 @@ void describeHardware(const fs::path& classDir, const InventoryRoots& roots, Ser
     }
 }
 
-std::string stableName(const std::string& devicePath, const InventoryRoots& roots, const char* folder)
-{
-    const fs::path target = resolved(devicePath);
-    std::error_code error;
-    fs::directory_iterator links(fs::path(roots.dev) / "serial" / folder, error);
-    if (error || target.empty())
-        return {};
-    std::vector<std::string> names;
-    for (const auto& link : links)
-        if (resolved(link.path()) == target)
-            names.push_back(link.path().string());
-    std::sort(names.begin(), names.end());
-    return names.empty() ? std::string() : names.front();
-}
+// Each device node's first link, in name order, under <dev>/serial/<folder>: read once for all the
+// devices, since a machine may have hundreds.
+class StableNames {
+public:
+    StableNames(const InventoryRoots& roots, const char* folder)
+    {
+        std::error_code error;
+        std::vector<std::string> links;
+        for (const auto& link : fs::directory_iterator(fs::path(roots.dev) / "serial" / folder, error))
+            links.push_back(link.path().string());
+        std::sort(links.begin(), links.end());
+        for (const auto& link : links)
+            firstLink_.emplace(resolved(link), link);
+    }
+    std::string of(const std::string& devicePath) const
+    {
+        const auto it = firstLink_.find(resolved(devicePath));
+        return it == firstLink_.end() || it->first.empty() ? std::string() : it->second;
+    }
+
+private:
+    std::map<fs::path, std::string> firstLink_;
+};
 
 // An 8250 node without a UART behind it reports the type 0 (PORT_UNKNOWN).
 bool lacksUart(const fs::path& classDir)
@@ -110,12 +120,14 @@ std::vector<SerialDeviceInfo> serialDevices(const InventoryRoots& roots)
             names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end(), naturalLess);
     std::vector<SerialDeviceInfo> devices;
+    const StableNames byId(roots, "by-id");
+    const StableNames byPath(roots, "by-path");
     for (const auto& name : names) {
         SerialDeviceInfo info;
         info.device = roots.dev + "/" + name;
         describeHardware(fs::path(roots.sys) / "class" / "tty" / name, roots, info);
-        info.byId = stableName(info.device, roots, "by-id");
-        info.byPath = stableName(info.device, roots, "by-path");
+        info.byId = byId.of(info.device);
+        info.byPath = byPath.of(info.device);
         devices.push_back(info);
     }
     return devices;
@@ -145,8 +157,8 @@ SerialDeviceInfo describeDevice(const std::string& devicePath, const InventoryRo
         describeHardware(classDir, roots, info);
         info.noUart = lacksUart(classDir);
     }
-    info.byId = stableName(devicePath, roots, "by-id");
-    info.byPath = stableName(devicePath, roots, "by-path");
+    info.byId = StableNames(roots, "by-id").of(devicePath);
+    info.byPath = StableNames(roots, "by-path").of(devicePath);
     return info;
 }
 

@@ -53,7 +53,7 @@ int lockBeside(const std::string& path)
 TextFile readTextFile(const std::string& path, size_t maxBytes)
 {
     struct stat status { };
-    if (::stat(path.c_str(), &status) != 0 && errno == ENOENT)
+    if (::stat(path.c_str(), &status) != 0 && (errno == ENOENT || errno == ENOTDIR))
         return {};
     const auto bytes = readSmallRegularFile(path, maxBytes + 1);
     if (!bytes || bytes->size() > maxBytes)
