@@ -95,6 +95,24 @@ TEST_F(Dialogs, ButtonsAndKeysCommitKeepOrResetTheChoice)
     }
 }
 
+TEST_F(Dialogs, ThePortListIsCom1To4ThenThePresentNamesAndTheTableOfItsHandler)
+{
+    Form23->TakeSettings({ 19200, 0, 8, 0, "COM12" });
+    whileOpen(Form23, [] {
+        QComboBox* box = Form23->COMPort_ComboBox;
+        Form23->ListPorts({ 1, 5, 12 });
+        Form23->RefreshControls();
+        EXPECT_EQ(box->currentText(), "COM12") << "a listed name is shown";
+        QStringList items;
+        for (int i = 0; i < box->count(); ++i)
+            items << box->itemText(i);
+        EXPECT_EQ(items.join(" "), "COM1 COM2 COM3 COM4 COM5 COM12");
+        typeOver(box, "COM12");
+        typeOver(box, "com5");
+        EXPECT_EQ(Form23->NewPortName, "COM12") << "a listed name is taken, one not listed is not";
+    });
+}
+
 TEST_F(Dialogs, AboutShowsTheVersionReadOnlyButSelectableUntilOk)
 {
     EXPECT_FALSE(whileOpen(Form19, [] {

@@ -113,7 +113,8 @@ TEST_F(Exchange, AClickDuringAnExchangeLetsGoOfThePortFirstAndKeepsTheTickThatIs
     EXPECT_TRUE(Form1->PortOpen == 1 && Form1->PCTest_Timer->enabled()) << "the click goes on after its box";
     ASSERT_TRUE(ticked(0, 2));
     ASSERT_EQ(boxes.seen().size(), 1u);
-    EXPECT_EQ(boxes.seen()[0].caption + ": " + boxes.seen()[0].text, "ERROR: " + kOpenError);
+    EXPECT_EQ(boxes.seen()[0].caption + ": " + boxes.seen()[0].text + " / " + boxes.seen()[0].detail,
+        "ERROR: " + kOpenError + " / missing: no device " + kMissing);
 }
 
 // The check holds the dialog's committed port only while its box is up, leaving its input alone.
@@ -121,10 +122,12 @@ TEST_F(Exchange, PortCheckTriesTheDialogsCommittedPort)
 {
     ASSERT_EQ(pty.write("unread"), 6u);
     ports.mapComPort(2, pty.slavePath());
-    // The dialog's committed port, where COM1 leads, and whether the check passes.
-    const std::tuple<std::string, std::string, bool> rows[] = { { "COM1", pty.slavePath(), true },
-        { "COM2", kMissing, true }, { "COM1", kMissing, false }, { "", pty.slavePath(), false } };
-    for (int i = 0; const auto& [port, com1, passes] : rows) {
+    // The dialog's committed port, where COM1 leads, whether the check passes, and why not.
+    const std::tuple<std::string, std::string, bool, std::string> rows[]
+        = { { "COM1", pty.slavePath(), true, "" }, { "COM2", kMissing, true, "" },
+              { "COM1", kMissing, false, "missing: no device " + kMissing },
+              { "", pty.slavePath(), false, "missing: not a port name" } };
+    for (int i = 0; const auto& [port, com1, passes, why] : rows) {
         SCOPED_TRACE(i++);
         ports.mapComPort(1, com1);
         Form23->CurPortName = port;
@@ -132,8 +135,8 @@ TEST_F(Exchange, PortCheckTriesTheDialogsCommittedPort)
         const MessageBoxWatcher boxes([&] { held = !isFree(); });
         Form1->SerialPortTest->trigger();
         ASSERT_EQ(boxes.seen().size(), 1u);
-        EXPECT_EQ(boxes.seen()[0].caption + ": " + boxes.seen()[0].text,
-            passes ? "OK: 通訊埠測試正常" : "ERROR: " + kOpenError);
+        EXPECT_EQ(boxes.seen()[0].caption + ": " + boxes.seen()[0].text + " / " + boxes.seen()[0].detail,
+            (passes ? "OK: 通訊埠測試正常" : "ERROR: " + kOpenError) + " / " + why);
         EXPECT_TRUE(held == passes && isFree() && !platform::isPort(hComm)
             && platform::bytesWaiting(pty.slaveFd()) == 6);
     }

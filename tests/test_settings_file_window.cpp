@@ -84,6 +84,9 @@ TEST(SettingsFileWindow, OpenAndSave)
     // The next Save offers the file opened and replaces it without asking.
     EXPECT_EQ(run(Form1->FileSave, "good.txt"), "");
     EXPECT_EQ(offered, folder.path + "/good.txt");
+    Form23->CurPortName = "COM10"; // four bytes would hold "COM1", another port
+    EXPECT_EQ(run(Form1->FileSave, "good.txt"), "ERROR: Can't Save Txt File");
+    EXPECT_EQ(folder.sh("cat good.txt"), good) << "the old file whole";
 }
 
 int main(int argc, char** argv)

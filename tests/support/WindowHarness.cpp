@@ -32,7 +32,8 @@ MessageBoxWatcher::MessageBoxWatcher(std::function<void()> onBox)
         // A mark on the box itself: a later box may reuse a deleted one's address.
         if (box && !box->property("seenByWatcher").toBool()) {
             box->setProperty("seenByWatcher", true);
-            seen_.push_back({ box->windowTitle().toStdString(), box->text().toStdString() });
+            seen_.push_back({ box->windowTitle().toStdString(), box->text().toStdString(),
+                box->informativeText().toStdString() });
             if (onBox_)
                 onBox_(); // a timer does not fire again while its own slot runs
         }

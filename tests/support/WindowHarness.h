@@ -26,7 +26,7 @@ inline void spinFor(std::chrono::milliseconds time)
 QMessageBox* visibleMessageBox();
 
 struct SeenBox {
-    std::string caption, text;
+    std::string caption, text, detail;
 };
 
 // Records each message box shown while it lives: runs onBox inside the box's loop, then presses OK.
