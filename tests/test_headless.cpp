@@ -5,7 +5,7 @@
 #include "platform/registry/PortRegistry.h"
 #include "platform/tty/Loopback.h"
 #include "serial/HexText.h"
-#include "support/FakeTree.h"
+#include "support/FolderContents.h"
 #include "support/HolderProcess.h"
 #include "support/ParseArguments.h"
 #include "support/PtyPair.h"
@@ -134,7 +134,8 @@ TEST(SelfTest, FailsTheRowThatCameBackWrong)
 
 TEST(ListPorts, FindsUartsAndAdaptersInAFakeTreeInNaturalOrder)
 {
-    const std::string root = testing::TempDir() + "inventory-" + std::to_string(getpid());
+    Folder folder;
+    const std::string& root = folder.path;
     // tty1 lacks a device link, ttyS1 a UART.
     buildTree(root,
         R"(class/tty/tty1/dev=4:1 class/tty/ttyS1/type=0 class/tty/ttyS1/device=/devices/isa
@@ -148,7 +149,6 @@ devices/usb/1/ttyUSB0/driver=/bus/ftdi_sio dev/ttyUSB0=node dev/serial/by-id/usb
     EXPECT_EQ(expand(found, { { root, "~" } }),
         "~/dev/ttyS2 serial   ;~/dev/ttyS10 serial8250   ;~/dev/ttyUSB0 ftdi_sio 0403:6001 A10K "
         "~/dev/serial/by-id/usb-A10K;");
-    fs::remove_all(root);
 }
 
 int main(int argc, char** argv)

@@ -1,9 +1,13 @@
-// A fresh folder of a test's own, which anyone may enter, and a shell to work in it.
+// A fresh folder of a test's own, which anyone may enter, a shell to work in it, and fake /sys and
+// /dev trees written as text.
 #pragma once
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 struct Folder {
     std::string path = (std::filesystem::temp_directory_path() / "comtest-XXXXXX").string();
@@ -20,3 +24,23 @@ struct Folder {
         return output;
     }
 };
+
+// Under root: "path=text" is a file, "path=/target" a link to root/target (a folder made when it
+// does not exist). An entry whose path exists already is left as it is, as udev keeps one link.
+inline void buildTree(const std::string& root, const std::string& entries)
+{
+    namespace fs = std::filesystem;
+    std::istringstream tree(entries);
+    for (std::string entry; tree >> entry;) {
+        const size_t cut = entry.find('=');
+        const fs::path path = root + "/" + entry.substr(0, cut);
+        const fs::path target = root + entry.substr(cut + 1);
+        fs::create_directories(path.parent_path());
+        if (fs::exists(fs::symlink_status(path)))
+            continue;
+        if (entry[cut + 1] != '/')
+            std::ofstream(path) << entry.substr(cut + 1) << "\n";
+        else if (fs::exists(target) || fs::create_directories(target))
+            fs::create_symlink(target, path);
+    }
+}
