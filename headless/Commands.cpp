@@ -3,7 +3,6 @@
 #include "platform/discovery/ComNames.h"
 #include "platform/discovery/PortHolders.h"
 #include "platform/files/FileAccess.h"
-#include "platform/registry/PortRegistry.h"
 #include "serial/SettingsFile.h"
 #include "serial/SettingsTables.h"
 
