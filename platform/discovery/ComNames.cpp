@@ -87,9 +87,9 @@ Records parseRecords(const std::string& text)
     int lineNumber = 0;
     for (std::string line; std::getline(lines, line);) {
         ++lineNumber;
-        std::istringstream in(line.substr(0, line.find('#')));
+        std::istringstream in(line);
         std::vector<std::string> words { std::istream_iterator<std::string>(in), {} };
-        if (words.empty())
+        if (words.empty() || words[0].starts_with('#')) // a device name may hold a '#' itself
             continue;
         if (const std::string problem = lineProblem(words, records); !problem.empty()) {
             if (records.problem.empty())

@@ -8,14 +8,14 @@
 //   /dev/serial/by-path name), else by its kernel name. Two present devices with the same USB id,
 //   serial number and interface (clones) are both known by where they are plugged.
 //   The names given are recorded in <config>/comtest/ports, one line per name: "COMn KIND NAME",
-//   KIND being by-id, by-path or tty; "#" starts a comment. A record stands until its line is
-//   deleted: its number goes to no other device, also while its device is gone or when a UART
-//   appears behind its ttyS node (that UART then counts as a new device). A device seen for the
-//   first time takes the lowest number that no record holds and whose ttyS node has no UART.
-//   New records are added under the file's lock after reading it again (SharedTextFile.h), so two
-//   processes naming devices at once agree. A file that cannot be read or has a line that cannot
-//   be parsed is never written: the lines that parse still stand, new names hold for this run
-//   only, and the table says why. The same holds when there is no folder to write (no home).
+//   KIND being by-id, by-path or tty; a line that starts with "#" is a comment. A record stands
+//   until its line is deleted: its number goes to no other device, also while its device is gone or
+//   when a UART appears behind its ttyS node (that UART then counts as a new device). A device seen
+//   for the first time takes the lowest number that no record holds and whose ttyS node has no
+//   UART. New records are added under the file's lock after reading it again (SharedTextFile.h), so
+//   two processes naming devices at once agree. A file that cannot be read or has a line that
+//   cannot be parsed is never written: the lines that parse still stand, new names hold for this
+//   run only, and the table says why. The same holds when there is no folder to write (no home).
 //   Nothing is opened, and nothing here fails; lookups are made when needed, never at start-up.
 //
 // Interface summary
