@@ -1,5 +1,4 @@
-// The COM names of the devices in a fake /sys and /dev, and their file under a fake configuration
-// folder, written by real processes.
+// The COM names of the devices in a fake /sys and /dev, and their file, written by real processes.
 #include "platform/discovery/ComNames.h"
 #include "support/FolderContents.h"
 #include "support/ParseArguments.h"
@@ -31,8 +30,7 @@ std::string deviceEntries(const std::string& spec)
     return entries;
 }
 
-// The roots for a row's "file before": its text, "<folder>" a folder in its place, "<read-only>" no
-// folder that can be made, "<none>" no home at all.
+// The roots for "file before": its text; "<folder>" in its place; "<read-only>"; "<none>": no home.
 platform::NameRoots rootsFor(const std::string& before, Folder& folder)
 {
     folder.sh("mkdir -p config/comtest/" + std::string(before == "<folder>" ? "ports" : ""));
@@ -44,7 +42,7 @@ platform::NameRoots rootsFor(const std::string& before, Folder& folder)
 }
 
 // The devices of each step looked up in turn: the names after each step ("COM2:ttyUSB0"; under /dev),
-// " / " between them, and the last warning, "~" standing for the configuration folder.
+// " / " between them, and the last warning.
 std::pair<std::string, std::string> lookUpSteps(const platform::NameRoots& roots, const std::string& steps)
 {
     std::string names;
@@ -58,9 +56,7 @@ std::pair<std::string, std::string> lookUpSteps(const platform::NameRoots& roots
         names += names.empty() ? "" : " /";
         for (const auto& [number, named] : table.names) // where each name's device is or would be
             names += " COM" + std::to_string(number) + ":" + named.device.substr(roots.tree.dev.size() + 1);
-        warning = roots.configFolder.empty()
-            ? table.warning
-            : std::regex_replace(table.warning, std::regex(roots.configFolder), "~");
+        warning = table.warning;
     }
     return { names.substr(1), warning };
 }
@@ -70,26 +66,27 @@ TEST(ComNames, EveryDeviceGetsANameThatStaysWithIt)
     // what holds | the file before | the devices at each look-up, " / " between |
     // the names then | the file's records after | the warning ("-": none)
     for (const auto& row : rowsOf(R"(
-UARTs keep COMn and need no record | - | ttyS0 ttyS1 ttyS2- ttyS3- | COM1:ttyS0 COM2:ttyS1 | - | -
 a laptop's first adapter is COM1 | - | ttyS0- ttyS1- ttyUSB0=A1@2 | COM1:ttyUSB0 | COM1 by-id usb-FTDI_A1-if00-port0 | -
-beside UARTs, the lowest free number | - | ttyS0 ttyS1 ttyS3- ttyUSB0=A1@2 | COM1:ttyS0 COM2:ttyS1 COM3:ttyUSB0 | COM3 by-id usb-FTDI_A1-if00-port0 | -
+UARTs keep COMn unrecorded, an adapter takes the lowest free number | - | ttyS0 ttyS1 ttyS2- ttyS3- ttyUSB0=A1@2 | COM1:ttyS0 COM2:ttyS1 COM3:ttyUSB0 | COM3 by-id usb-FTDI_A1-if00-port0 | -
 an adapter keeps its name on any plug, another gets another | - | ttyUSB0=A1@2 / ttyUSB0=B2@3 / ttyUSB0=B2@2 ttyUSB1=A1@3 | COM1:ttyUSB0 / COM1:serial/by-id/usb-FTDI_A1-if00-port0 COM2:ttyUSB0 / COM1:ttyUSB1 COM2:ttyUSB0 | COM1 by-id usb-FTDI_A1-if00-port0;COM2 by-id usb-FTDI_B2-if00-port0 | -
 the ports of one chip stay apart | - | ttyUSB0=F4@2.0 ttyUSB1=F4@2.1 | COM1:ttyUSB0 COM2:ttyUSB1 | COM1 by-id usb-FTDI_F4-if00-port0;COM2 by-id usb-FTDI_F4-if01-port0 | -
 without a serial number the place counts | - | ttyUSB0=@2 / ttyUSB0=@3 / ttyUSB0=@2 | COM1:ttyUSB0 / COM1:serial/by-path/pci-usb-0:2:1.0-port0 COM2:ttyUSB0 / COM1:ttyUSB0 COM2:serial/by-path/pci-usb-0:3:1.0-port0 | COM1 by-path pci-usb-0:2:1.0-port0;COM2 by-path pci-usb-0:3:1.0-port0 | -
 clones of one serial number go by place | - | ttyUSB0=C1@2 ttyUSB1=C1@3 | COM1:ttyUSB0 COM2:ttyUSB1 | COM1 by-path pci-usb-0:2:1.0-port0;COM2 by-path pci-usb-0:3:1.0-port0 | -
 a record outlives its device and a UART behind its node | COM2 by-id usb-FTDI_A1-if00-port0 | ttyS0 ttyS1 ttyAMA0 | COM1:ttyS0 COM2:serial/by-id/usb-FTDI_A1-if00-port0 COM3:ttyAMA0 COM4:ttyS1 | COM2 by-id usb-FTDI_A1-if00-port0;COM3 tty ttyAMA0;COM4 tty ttyS1 | -
-garbage: its good lines stand, it is never written | COM1 tty ttyAMA0\nbogus\nCOM2 tty ttyAMA1 | ttyAMA0 ttyUSB0=B2@2 | COM1:ttyAMA0 COM2:ttyAMA1 COM3:ttyUSB0 | COM1 tty ttyAMA0;bogus;COM2 tty ttyAMA1 | comtest: COM names given now hold for this run only (~/comtest/ports: line 2: expected "COMn by-id|by-path|tty NAME")
-a name or a device twice: the first line holds | COM1 tty ttyAMA0\nCOM1 tty ttyAMA1\nCOM2 tty ttyAMA0 | ttyAMA1 | COM1:ttyAMA0 COM2:ttyAMA1 | COM1 tty ttyAMA0;COM1 tty ttyAMA1;COM2 tty ttyAMA0 | comtest: COM names given now hold for this run only (~/comtest/ports: line 2: COM1 is named twice)
-a file that cannot be read | <folder> | ttyUSB0=A1@2 | COM1:ttyUSB0 | - | comtest: COM names given now hold for this run only (~/comtest/ports: cannot be read)
-a home that cannot be written | <read-only> | ttyUSB0=A1@2 | COM1:ttyUSB0 | - | comtest: COM names given now hold for this run only (~/comtest/ports: cannot be written)
+garbage: its good lines stand, it is never written | COM1 tty ttyAMA0\nbogus\nCOM2 tty ttyAMA1 | ttyAMA0 ttyUSB0=B2@2 | COM1:ttyAMA0 COM2:ttyAMA1 COM3:ttyUSB0 | COM1 tty ttyAMA0;bogus;COM2 tty ttyAMA1 | comtest: COM names given now hold for this run only (~/config/comtest/ports: line 2: expected "COMn by-id|by-path|tty NAME")
+a name or a device twice: the first line holds | COM1 tty ttyAMA0\nCOM1 tty ttyAMA1\nCOM2 tty ttyAMA0 | ttyAMA1 | COM1:ttyAMA0 COM2:ttyAMA1 | COM1 tty ttyAMA0;COM1 tty ttyAMA1;COM2 tty ttyAMA0 | comtest: COM names given now hold for this run only (~/config/comtest/ports: line 2: COM1 is named twice)
+a file that cannot be read | <folder> | ttyUSB0=A1@2 | COM1:ttyUSB0 | - | comtest: COM names given now hold for this run only (~/config/comtest/ports: cannot be read)
+a home that cannot be written | <read-only> | ttyUSB0=A1@2 | COM1:ttyUSB0 | - | comtest: COM names given now hold for this run only (~/tree/dev/ttyUSB0/comtest/ports: cannot be written)
 no home at all | <none> | ttyUSB0=A1@2 | COM1:ttyUSB0 | - | comtest: COM names given now hold for this run only (~/.config: no home folder))")) {
         SCOPED_TRACE(row[0]);
         Folder folder;
         const auto [names, warning] = lookUpSteps(rootsFor(row[1], folder), row[2]);
         EXPECT_EQ(names, row[3]) << "the names of the devices";
-        const std::string records = folder.sh("grep -sv '^#' config/comtest/ports | paste -sd';' -");
-        EXPECT_EQ(records, row[4] == "-" ? "\n" : row[4] + "\n") << "the file's lines but comments";
-        EXPECT_EQ(warning, row[5] == "-" ? "" : row[5]) << "the warning";
+        EXPECT_EQ(folder.sh("grep -sv '^#' config/comtest/ports | paste -sd';' -"),
+            row[4] == "-" ? "\n" : row[4] + "\n")
+            << "the file's lines but comments";
+        EXPECT_EQ(std::regex_replace(warning, std::regex(folder.path), "~"), row[5] == "-" ? "" : row[5])
+            << "the warning, ~ for the test's folder";
     }
 }
 
@@ -98,7 +95,6 @@ TEST(ComNames, TwoWritersAtOnceKeepEveryNameAndReadersSeeWholeFiles)
 {
     Folder folder;
     folder.sh("mkdir -p config/comtest && echo '# kept by hand' > config/comtest/ports");
-    constexpr size_t kDevicesEach = 12;
     for (const std::string writer : { "a", "b" }) {
         if (fork() == 0) {
             const std::string tree = folder.path + "/" + writer;
@@ -120,8 +116,8 @@ TEST(ComNames, TwoWritersAtOnceKeepEveryNameAndReadersSeeWholeFiles)
     }
     EXPECT_EQ(halfFiles, 0) << "a reader saw a file that did not parse";
     const platform::ComNameTable names = platform::lookUpComNames(reader);
-    EXPECT_EQ(names.names.size(), 2u * kDevicesEach) << "a name for each device";
-    EXPECT_EQ(names.names.rbegin()->first, 2u * kDevicesEach) << "the numbers 1 to 24, each once";
+    EXPECT_EQ(names.names.size(), 24u) << "a name for each of the 12 devices of each writer";
+    EXPECT_EQ(names.names.rbegin()->first, 24u) << "the numbers 1 to 24, each once";
     EXPECT_EQ(folder.sh("cd config/comtest && head -1 ports && ls -A"), "# kept by hand\nports\nports.lock\n")
         << "the comment kept and no temporary file left";
 }

@@ -29,18 +29,17 @@ struct Folder {
 // does not exist). An entry whose path exists already is left as it is, as udev keeps one link.
 inline void buildTree(const std::string& root, const std::string& entries)
 {
-    namespace fs = std::filesystem;
     std::istringstream tree(entries);
     for (std::string entry; tree >> entry;) {
         const size_t cut = entry.find('=');
-        const fs::path path = root + "/" + entry.substr(0, cut);
-        const fs::path target = root + entry.substr(cut + 1);
-        fs::create_directories(path.parent_path());
-        if (fs::exists(fs::symlink_status(path)))
+        const std::filesystem::path path = root + "/" + entry.substr(0, cut);
+        const std::filesystem::path target = root + entry.substr(cut + 1);
+        std::filesystem::create_directories(path.parent_path());
+        if (std::filesystem::exists(std::filesystem::symlink_status(path)))
             continue;
         if (entry[cut + 1] != '/')
             std::ofstream(path) << entry.substr(cut + 1) << "\n";
-        else if (fs::exists(target) || fs::create_directories(target))
-            fs::create_symlink(target, path);
+        else if (std::filesystem::exists(target) || std::filesystem::create_directories(target))
+            std::filesystem::create_symlink(target, path);
     }
 }
