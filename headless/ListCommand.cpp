@@ -31,10 +31,13 @@ std::vector<PortRow> collectRows()
             devices.push_back(platform::describeDevice(mapped));
     }
     const platform::ComNameTable names = platform::systemComNames();
-    std::vector<PortRow> rows;
+    std::vector<std::string> paths;
     for (const auto& info : devices)
-        rows.push_back(
-            { info, platform::comNameOfDevice(info.device, names), platform::findHolders(info.device) });
+        paths.push_back(info.device);
+    const auto holders = platform::findHolders(paths); // one look at every process for all of them
+    std::vector<PortRow> rows;
+    for (size_t i = 0; i < devices.size(); ++i)
+        rows.push_back({ devices[i], platform::comNameOfDevice(devices[i].device, names), holders[i] });
     return rows;
 }
 

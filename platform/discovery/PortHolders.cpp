@@ -5,11 +5,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <grp.h>
 #include <iterator>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string_view>
 #include <sys/stat.h>
@@ -33,50 +38,110 @@ std::optional<int> pidOf(const char* name)
     return static_cast<int>(value);
 }
 
-std::vector<int> allProcesses()
-{
-    std::vector<int> pids;
-    DIR* proc = opendir("/proc");
-    if (!proc)
-        return pids;
-    while (const dirent* entry = readdir(proc))
-        if (const auto pid = pidOf(entry->d_name))
-            pids.push_back(*pid);
-    closedir(proc);
-    std::sort(pids.begin(), pids.end());
-    return pids;
-}
-
 // /dev/tty (the caller's own terminal) and /dev/console.
 const dev_t kOwnTerminalDevice = makedev(5, 0);
 const dev_t kConsoleDevice = makedev(5, 1);
 
-enum class FdTable { HasDevice, LacksDevice, Unreadable };
+// What one pass over /proc tells of the devices asked about: who has each open, whose terminal
+// each is, and the processes whose descriptors cannot be read.
+struct ProcessFacts {
+    std::map<dev_t, std::vector<int>> openers;
+    std::map<dev_t, int> sessions;
+    std::vector<int> unreadable;
+};
 
-// stat() through /proc/PID/fd/N follows the link to the open file without opening it; only links
-// into /dev are followed, since a stat of a file on a dead network mount may block for ever.
-FdTable scanFdTable(int pid, dev_t device)
+// Reads a small /proc file whole into buffer; its length, or 0.
+size_t readProcFile(int folder, const char* name, char* buffer, size_t size)
 {
-    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
-    DIR* fds = opendir(folder.c_str());
-    if (!fds)
-        return errno == EACCES ? FdTable::Unreadable : FdTable::LacksDevice;
-    FdTable found = FdTable::LacksDevice;
+    const int fd = openat(folder, name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    const ssize_t got = read(fd, buffer, size - 1);
+    close(fd);
+    buffer[got > 0 ? got : 0] = '\0';
+    return got > 0 ? size_t(got) : 0;
+}
+
+// The session whose controlling terminal the process has: field 7 (tty_nr) of its stat, after the
+// command name in parentheses (which may hold anything, a ')' too); field 6 is the session.
+void noteTerminal(int pid, int folder, const std::set<dev_t>& devices, ProcessFacts& facts)
+{
+    char stat[1024];
+    if (readProcFile(folder, "stat", stat, sizeof stat) == 0)
+        return;
+    const char* nameEnd = std::strrchr(stat, ')');
+    char state = 0;
+    long parent = 0, group = 0, session = 0, tty = 0;
+    if (!nameEnd
+        || std::sscanf(nameEnd + 1, " %c %ld %ld %ld %ld", &state, &parent, &group, &session, &tty) != 5
+        || tty == 0)
+        return;
+    const auto ttyNumber = static_cast<unsigned long>(tty);
+    const dev_t device
+        = makedev((ttyNumber >> 8) & 0xfff, (ttyNumber & 0xff) | ((ttyNumber >> 12) & 0xfff00));
+    if (devices.count(device) && !facts.sessions.count(device))
+        facts.sessions[device] = static_cast<int>(session > 0 ? session : pid);
+}
+
+// A descriptor's link names the open file without opening it; only links into /dev are stat'ed
+// (once each per pass), since a stat of a file on a dead network mount may block for ever.
+void noteOpeners(int pid, int folder, const std::set<dev_t>& devices, std::map<std::string, dev_t>& seen,
+    ProcessFacts& facts)
+{
+    const int fdFolder = openat(folder, "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* fds = fdFolder < 0 ? nullptr : fdopendir(fdFolder);
+    if (!fds) {
+        if (errno == EACCES)
+            facts.unreadable.push_back(pid);
+        if (fdFolder >= 0)
+            close(fdFolder);
+        return;
+    }
+    std::set<dev_t> found;
     while (const dirent* entry = readdir(fds)) {
-        if (!pidOf(entry->d_name))
+        char link[64];
+        const ssize_t length = readlinkat(fdFolder, entry->d_name, link, sizeof link - 1);
+        if (length < 5 || std::string_view(link, 5) != "/dev/")
             continue;
-        struct stat target { };
-        const std::string link = folder + "/" + entry->d_name;
-        char path[16] = {};
-        if (readlink(link.c_str(), path, sizeof path - 1) < 5 || std::string_view(path, 5) != "/dev/")
-            continue;
-        if (stat(link.c_str(), &target) == 0 && S_ISCHR(target.st_mode) && target.st_rdev == device) {
-            found = FdTable::HasDevice;
-            break;
+        const std::string target(link, size_t(length));
+        auto known = seen.find(target);
+        if (known == seen.end()) {
+            struct stat node { };
+            const bool character = fstatat(fdFolder, entry->d_name, &node, 0) == 0 && S_ISCHR(node.st_mode);
+            known = seen.emplace(target, character ? node.st_rdev : dev_t(0)).first;
         }
+        if (known->second != 0 && devices.count(known->second) && found.insert(known->second).second)
+            facts.openers[known->second].push_back(pid);
     }
     closedir(fds);
-    return found;
+}
+
+// One pass over every process in PID order; our own descriptors are not counted.
+ProcessFacts scanProcesses(const std::set<dev_t>& devices, bool descriptors, bool terminals)
+{
+    ProcessFacts facts;
+    std::map<std::string, dev_t> seen;
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return facts;
+    std::vector<int> pids;
+    while (const dirent* entry = readdir(proc))
+        if (const auto pid = pidOf(entry->d_name))
+            pids.push_back(*pid);
+    std::sort(pids.begin(), pids.end());
+    for (const int pid : pids) {
+        const int folder
+            = openat(dirfd(proc), std::to_string(pid).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder < 0)
+            continue; // ended meanwhile
+        if (terminals)
+            noteTerminal(pid, folder, devices, facts);
+        if (descriptors && pid != getpid())
+            noteOpeners(pid, folder, devices, seen, facts);
+        close(folder);
+    }
+    closedir(proc);
+    return facts;
 }
 
 // The arguments of a process, as /proc shows them to every user: the device by path, or by its
@@ -132,32 +197,6 @@ bool isSystemConsole(dev_t device, const InventoryRoots& roots)
     return false;
 }
 
-// The session whose controlling terminal the device is: field 7 (tty_nr) of /proc/PID/stat, after
-// the command name in parentheses; field 6 is the session.
-std::optional<int> controllingSessionOf(dev_t device)
-{
-    if (device == kOwnTerminalDevice)
-        return static_cast<int>(getsid(0));
-    for (const int pid : allProcesses()) {
-        std::ifstream file("/proc/" + std::to_string(pid) + "/stat"); // whole: a name may hold a newline
-        const std::string stat = (std::ostringstream() << file.rdbuf()).str(); // an ended process: no throw
-        const auto nameEnd = stat.rfind(')');
-        if (nameEnd == std::string::npos)
-            continue;
-        std::istringstream fields(stat.substr(nameEnd + 1));
-        std::string state;
-        long parent = 0, group = 0, session = 0, tty = 0;
-        if (!(fields >> state >> parent >> group >> session >> tty) || tty == 0)
-            continue;
-        const auto ttyNumber = static_cast<unsigned long>(tty);
-        const unsigned ttyMajor = (ttyNumber >> 8) & 0xfff;
-        const unsigned ttyMinor = (ttyNumber & 0xff) | ((ttyNumber >> 12) & 0xfff00);
-        if (makedev(ttyMajor, ttyMinor) == device)
-            return static_cast<int>(session > 0 ? session : pid);
-    }
-    return std::nullopt;
-}
-
 struct LockEntry {
     int pid = 0;
     unsigned fsMajor = 0;
@@ -202,57 +241,75 @@ void findLock(const struct stat& node, PortHolders& holders)
     }
 }
 
+Openers openersFrom(const ProcessFacts& facts, dev_t device, const std::string& devicePath)
+{
+    Openers openers;
+    if (const auto found = facts.openers.find(device); found != facts.openers.end())
+        openers.pids = found->second;
+    const std::string resolved = resolvedPath(devicePath);
+    openers.unseen = std::any_of(facts.unreadable.begin(), facts.unreadable.end(),
+        [&](int pid) { return commandLineNames(pid, devicePath, resolved); });
+    return openers;
+}
+
+TerminalUse terminalFrom(const ProcessFacts& facts, dev_t device, const InventoryRoots& roots)
+{
+    TerminalUse use;
+    use.systemConsole = isSystemConsole(device, roots);
+    if (device == kOwnTerminalDevice)
+        use.controllingSession = static_cast<int>(getsid(0));
+    else if (const auto found = facts.sessions.find(device); found != facts.sessions.end())
+        use.controllingSession = found->second;
+    return use;
+}
+
 } // namespace
+
+std::vector<PortHolders> findHolders(const std::vector<std::string>& devicePaths)
+{
+    std::set<dev_t> devices;
+    for (const auto& path : devicePaths)
+        if (const auto device = characterDevice(path))
+            devices.insert(*device);
+    const ProcessFacts facts = devices.empty() ? ProcessFacts {} : scanProcesses(devices, true, true);
+    std::vector<PortHolders> all(devicePaths.size());
+    for (size_t i = 0; i < devicePaths.size(); ++i) {
+        PortHolders& holders = all[i];
+        struct stat node { };
+        if (stat(devicePaths[i].c_str(), &node) != 0)
+            continue;
+        if (const auto pid = liveLockHolder(devicePaths[i]); pid && *pid != getpid())
+            holders.lockFileHolder = pid;
+        findLock(node, holders);
+        if (!S_ISCHR(node.st_mode))
+            continue;
+        holders.openBy = openersFrom(facts, node.st_rdev, devicePaths[i]).pids;
+        holders.terminal = terminalFrom(facts, node.st_rdev, {});
+    }
+    return all;
+}
 
 PortHolders findHolders(const std::string& devicePath)
 {
-    PortHolders holders;
-    struct stat node { };
-    if (stat(devicePath.c_str(), &node) != 0)
-        return holders;
-    if (const auto pid = liveLockHolder(devicePath); pid && *pid != getpid())
-        holders.lockFileHolder = pid;
-    findLock(node, holders);
-    if (!S_ISCHR(node.st_mode))
-        return holders;
-    holders.openBy = findOpeners(devicePath).pids;
-    holders.terminal = terminalUse(devicePath);
-    return holders;
+    return findHolders(std::vector { devicePath }).front();
 }
 
 Openers findOpeners(const std::string& devicePath)
 {
-    Openers openers;
     const auto device = characterDevice(devicePath);
     if (!device)
-        return openers;
-    const std::string resolved = resolvedPath(devicePath);
-    for (const int pid : allProcesses()) {
-        if (pid == getpid())
-            continue;
-        switch (scanFdTable(pid, *device)) {
-        case FdTable::HasDevice:
-            openers.pids.push_back(pid);
-            break;
-        case FdTable::Unreadable:
-            openers.unseen = openers.unseen || commandLineNames(pid, devicePath, resolved);
-            break;
-        case FdTable::LacksDevice:
-            break;
-        }
-    }
-    return openers;
+        return {};
+    return openersFrom(scanProcesses({ *device }, true, false), *device, devicePath);
 }
 
 TerminalUse terminalUse(const std::string& devicePath, const InventoryRoots& roots)
 {
-    TerminalUse use;
     const auto device = characterDevice(devicePath);
     if (!device)
-        return use;
-    use.systemConsole = isSystemConsole(*device, roots);
-    use.controllingSession = controllingSessionOf(*device);
-    return use;
+        return {};
+    const bool ownTerminal = *device == kOwnTerminalDevice; // needs no look at the others
+    return terminalFrom(
+        ownTerminal ? ProcessFacts {} : scanProcesses({ *device }, false, true), *device, roots);
 }
 
 std::string processName(int pid)

@@ -19,6 +19,7 @@
 //
 // Interface summary
 //   findHolders          the lock file holder, the lock holder and the other openers of a device
+//                        (or of several, from one look at every process)
 //   findOpeners          only the other processes that have the device open
 //   terminalUse          whether a device is the system console or a session's controlling terminal
 //   processName          the command name of a process ("" when unknown)
@@ -61,6 +62,8 @@ struct PortHolders {
 // Looks the device up in the lock files, /proc/locks and /proc/*/fd. A device that cannot be
 // stat'ed has no holders.
 PortHolders findHolders(const std::string& devicePath);
+// The same for several devices, in their order, from one pass over the processes.
+std::vector<PortHolders> findHolders(const std::vector<std::string>& devicePaths);
 
 // The other processes that have the device open, from /proc/*/fd (and /proc/*/cmdline for those
 // whose descriptors cannot be read). Nothing for a device that cannot be stat'ed.

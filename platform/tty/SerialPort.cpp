@@ -302,8 +302,10 @@ void closePort(PortHandle port, UnreadInput unread)
 {
     if (!isPort(port))
         return;
-    // Unread input survives a close on a pty; a reopen must start empty, unless others share it.
-    if (unread == UnreadInput::DiscardIfOnlyOurs && bytesWaiting(port) > 0
+    // A real port's last close discards its input in the kernel, and one that others still have
+    // open keeps it for them. A pty's does not while its far end stays: a reopen must start empty,
+    // unless others share the pty (a look at every process, so only for a pty with input waiting).
+    if (unread == UnreadInput::DiscardIfOnlyOurs && isPseudoTerminal(port) && bytesWaiting(port) > 0
         && !findOpeners(descriptorPath(port)).any())
         tcflush(port, TCIFLUSH);
     // The same release as every other way out: loop mode, locks and lock file.

@@ -23,9 +23,9 @@
 //   back. Whatever the driver did not take as asked is a refusal. A pseudo-terminal always reports
 //   8 data bits and parity generation off; that is what a pty does, and is not counted against it.
 //   Opening a port purges nothing; it only ends a UART loop mode that a killed run left on a port
-//   that nobody else has open (ModemLines.h). Closing it first discards its unread input, so that
-//   a reopen starts empty, but only when no other process has the device open: their bytes are
-//   theirs.
+//   that nobody else has open (ModemLines.h). Closing it leaves a reopen empty: a real port's last
+//   close discards its input in the kernel, and a pty's is discarded by us, but only when no other
+//   process has the device open: their bytes are theirs.
 //   A vanished device (USB unplug, a pty whose far end closed) reads as "no bytes waiting"; no call
 //   here blocks without bound or spins. lineState tells a vanished device (hung up, its node gone
 //   or another device now) from a hang-up of a node that is still there (carrier lost).
