@@ -20,7 +20,7 @@ in_root timeout 60 sh -c 'until [ -e /dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_
 # ttyS2 is a getty's: the controlling terminal of a session leader, whose PID the checks get
 chroot /root /usr/bin/setsid sh -c 'exec sleep 1d <>/dev/ttyS2' & getty=$!
 { read -r COMTEST_BINARY; set --; while read -r arg; do set -- "$@" "$arg"; done; } < /params
-in_root COMTEST_BINARY="$COMTEST_BINARY" COMTEST_GETTY=$getty QT_QPA_PLATFORM=offscreen \
+in_root COMTEST_BINARY="$COMTEST_BINARY" COMTEST_GETTY=$getty QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$(in_root mktemp -d) \
   setsid -c -w "$@" <>/root/dev/ttyS0 >&0 2>&0
 echo "@@comtest-vm-rc=$?@@"
 poweroff -f

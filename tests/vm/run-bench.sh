@@ -38,9 +38,9 @@ kernel=/boot/vmlinuz-$kver off=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' /boot/vmlin
 # comtest.monitor is QEMU's monitor: their pipe chardevs cross their fifos. The far ends and QEMU get
 # SIGTERM should this script die without its traps (e.g. SIGKILL).
 farend() { setpriv --pdeathsig TERM socat ${3:-} PTY,link=$run/$1,rawer,wait-slave $2 & pids+=($!); }
-farend ttyS1 PIPE; farend ttyS2 OPEN:/dev/null -u; farend ttyUSB0 PIPE
+farend ttyS1 PIPE; farend ttyS2 OPEN:/dev/null -u; farend ttyUSB0 PIPE; farend ttyUSB1 PIPE # usb1: plugged later
 mkfifo $run/mon.in $run/mon.out $run/console && ln -s mon.in $run/port.out && ln -s mon.out $run/port.in
-timeout 10 sh -c "until [ -e $run/ttyS1 ] && [ -e $run/ttyS2 ] && [ -e $run/ttyUSB0 ]; do sleep 0.1; done" ||
+timeout 10 sh -c "until [ -e $run/ttyS1 ] && [ -e $run/ttyS2 ] && [ -e $run/ttyUSB0 ] && [ -e $run/ttyUSB1 ]; do sleep 0.1; done" ||
   { echo "vm bench: the far ends did not start" >&2; exit 1; }
 setpriv --pdeathsig TERM timeout -k 5 300 qemu-system-x86_64 -machine q35 -accel tcg -cpu max -smp 1 -m 512 \
   -nodefaults -no-user-config -display none -no-reboot -nic none -kernel $kernel -initrd $run/initrd.gz \
@@ -50,7 +50,7 @@ setpriv --pdeathsig TERM timeout -k 5 300 qemu-system-x86_64 -machine q35 -accel
   -chardev serial,id=s1,path=$run/ttyS1 -device isa-serial,chardev=s1,index=1 \
   -chardev serial,id=s2,path=$run/ttyS2 -device isa-serial,chardev=s2,index=2 \
   -device qemu-xhci,id=xhci -chardev serial,id=usb0,path=$run/ttyUSB0 \
-  -device usb-serial,chardev=usb0,id=ftdi0,bus=xhci.0,serial=VMFTDI01 \
+  -device usb-serial,chardev=usb0,id=ftdi0,bus=xhci.0,serial=VMFTDI01 -chardev serial,id=usb1,path=$run/ttyUSB1 \
   -chardev pipe,id=mon,path=$run/mon -mon chardev=mon,mode=readline \
   -chardev pipe,id=port,path=$run/port -device virtio-serial -device virtserialport,chardev=port,name=comtest.monitor \
   < /dev/null > $run/console 2> $run/qemu.err &

@@ -96,25 +96,29 @@ TEST(RealDrivers, SelftestRowsMatchWhatTheDriverKeeps)
     }
 }
 
-std::string settings(uint32_t baud, uint8_t data) // "--settings FILE ", FILE holding BAUD and DATA bits
+std::string settings(uint32_t baud, uint8_t data, const std::string& port = "COM2") // "--settings FILE "
 {
-    const std::string file = "/tmp/comtest-vm-" + std::to_string(baud) + "-" + std::to_string(data);
-    writeSettingsFile(file, "COM2", baud, 0, data, 0);
+    const std::string file = "/tmp/comtest-vm-" + std::to_string(baud) + "-" + std::to_string(data) + port;
+    writeSettingsFile(file, port, baud, 0, data, 0);
     return "--settings " + file + " ";
 }
 
 // Of the drivers, the node without a UART, what the hardware does not run although its driver keeps
 // it, and the ports no pty stands for (the console, also from a background group under timeout, and a
-// getty's terminal): comtest's command line, exit status and output (^ $: all of it).
+// getty's terminal), and the adapter by the COM name it got without --port while the UARTs keep theirs
+// (also through a settings file that names it): comtest's command line, exit status and output (^ $: all).
 TEST(RealDrivers, CommandsSayWhatTheDriversDo)
 {
     const std::string list = kComtest + "--list-ports", p = kComtest + "--port COM2=/dev/tty", s0 = p + "S0 ",
                       s1 = p + "S1 ", s3 = p + "S3 ", usb = p + "USB0 ";
     const std::string uart = R"(the UART runs 12800 baud for 12345 \(3\.7 % off\)\n)";
     const std::tuple<std::string, int, std::string> rows[] {
-        { list, 0, "\n/dev/ttyS1 .* serial " },
-        { list, 0, "\n/dev/ttyUSB0 .* ftdi_sio +0403:6001 +VMFTDI01 .* " + kById + "\n" },
-        { list + " --json", 0, R"("/dev/ttyS1", "com": .*, "driver": "serial")" },
+        { list, 0, "\n/dev/ttyS1 +COM2 +serial .*\n/dev/ttyS2 +COM3 +serial " },
+        { list, 0, "\n/dev/ttyUSB0 +COM4 +ftdi_sio +0403:6001 +VMFTDI01 .* " + kById + "\n" },
+        { list + " --json", 0, R"("/dev/ttyS1", "com": "COM2", "driver": "serial")" },
+        { kComtest + "--check COM4", 0, R"(^COM4 \(/dev/ttyUSB0\): free\n$)" },
+        { kComtest + settings(19200, 8, "COM4") + "--send x --expect x", 0,
+            R"(^COM4 \(/dev/ttyUSB0\): sent[\s\S]*\nreply matches\n$)" },
         { list + " --json", 0,
             R"("/dev/ttyUSB0", .*"driver": "ftdi_sio", "usb_id": "0403:6001", "serial": "VMFTDI01", "by_id": ")"
                 + kById + "\"" },
@@ -197,6 +201,22 @@ TEST(RealDrivers, RunsCutShortEndCleanly)
         close(s1);
         ASSERT_TRUE(signal || status == 0 || plug(true));
     }
+    const std::string check = comtest(kComtest + "--check COM4").second;
+    EXPECT_TRUE(std::regex_search(check, std::regex(R"(^COM4 \(/dev/ttyUSB\d\): free\n$)")))
+        << "after a replug: " << check;
+}
+
+// Another adapter, with another serial number, gets another name; both keep theirs in the next run.
+TEST(RealDrivers, AnotherAdapterGetsAnotherName)
+{
+    ASSERT_TRUE(plug(true, "ftdi1", "VMFTDI02", "usb1"));
+    const std::string list = comtest(kComtest + "--list-ports").second;
+    EXPECT_TRUE(std::regex_search(list, std::regex(R"(\n/dev/ttyUSB\d +COM5 +ftdi_sio .*VMFTDI02)"))) << list;
+    EXPECT_EQ(comtest(kComtest + "--send x --expect x --com COM5").first, 0) << "the second adapter echoes";
+    EXPECT_EQ(comtest("grep -v '^#' \"$XDG_CONFIG_HOME/comtest/ports\"").second,
+        "COM4 by-id usb-QEMU_QEMU_USB_SERIAL_VMFTDI01-if00-port0\nCOM5 by-id "
+        "usb-QEMU_QEMU_USB_SERIAL_VMFTDI02-if00-port0\n");
+    plug(false, "ftdi1", "VMFTDI02");
 }
 
 } // namespace
