@@ -30,41 +30,37 @@ std::string deviceEntries(const std::string& spec)
     return entries;
 }
 
-// The roots for "file before": its text; "<folder>" in its place; "<read-only>"; "<none>": no home.
+// The roots for "file before": its text; "<folder>": a folder in its place; "<read-only>": no folder.
 platform::NameRoots rootsFor(const std::string& before, Folder& folder)
 {
     folder.sh("mkdir -p config/comtest/" + std::string(before == "<folder>" ? "ports" : ""));
     if (before != "-" && !before.starts_with('<'))
         folder.sh("printf '" + before + "\\n' > config/comtest/ports");
-    const std::string config
-        = before == "<none>" ? "" : folder.path + (before == "<read-only>" ? "/tree/dev/ttyUSB0" : "/config");
-    return { { folder.path + "/tree", folder.path + "/tree/dev" }, config };
+    const std::string config = before == "<read-only>" ? "/tree/dev/ttyUSB0" : "/config"; // below a file
+    return { { folder.path + "/tree", folder.path + "/tree/dev" }, folder.path + config };
 }
 
-// The devices of each step looked up in turn: the names after each step ("COM2:ttyUSB0"; under /dev),
-// " / " between them, and the last warning.
+// Each step's devices looked up in turn: the names after each ("COM2:ttyUSB0", under /dev), the last warning.
 std::pair<std::string, std::string> lookUpSteps(const platform::NameRoots& roots, const std::string& steps)
 {
     std::string names;
-    std::string warning;
+    platform::ComNameTable table;
     std::istringstream in(steps);
     for (std::string step; std::getline(in, step, '/');) {
         std::filesystem::remove_all(roots.tree.sys);
         for (std::istringstream devices(step); devices >> step;)
             buildTree(roots.tree.sys, deviceEntries(step));
-        const platform::ComNameTable table = platform::lookUpComNames(roots);
+        table = platform::lookUpComNames(roots);
         names += names.empty() ? "" : " /";
         for (const auto& [number, named] : table.names) // where each name's device is or would be
             names += " COM" + std::to_string(number) + ":" + named.device.substr(roots.tree.dev.size() + 1);
-        warning = table.warning;
     }
-    return { names.substr(1), warning };
+    return { names.substr(1), table.warning };
 }
 
 TEST(ComNames, EveryDeviceGetsANameThatStaysWithIt)
 {
-    // what holds | the file before | the devices at each look-up, " / " between |
-    // the names then | the file's records after | the warning ("-": none)
+    // what holds | file before | devices at each look-up (" / " between) | names | records after | warning
     for (const auto& row : rowsOf(R"(
 a laptop's first adapter is COM1 | - | ttyS0- ttyS1- ttyUSB0=A1@2 | COM1:ttyUSB0 | COM1 by-id usb-FTDI_A1-if00-port0 | -
 UARTs keep COMn unrecorded, an adapter takes the lowest free number | - | ttyS0 ttyS1 ttyS2- ttyS3- ttyUSB0=A1@2 | COM1:ttyS0 COM2:ttyS1 COM3:ttyUSB0 | COM3 by-id usb-FTDI_A1-if00-port0 | -
@@ -76,17 +72,15 @@ a record outlives its device and a UART behind its node | COM2 by-id usb-FTDI_A1
 garbage: its good lines stand, it is never written | COM1 tty ttyAMA0\nbogus\nCOM2 tty ttyAMA1 | ttyAMA0 ttyUSB0=B2@2 | COM1:ttyAMA0 COM2:ttyAMA1 COM3:ttyUSB0 | COM1 tty ttyAMA0;bogus;COM2 tty ttyAMA1 | comtest: COM names given now hold for this run only (~/config/comtest/ports: line 2: expected "COMn by-id|by-path|tty NAME")
 a name or a device twice: the first line holds | COM1 tty ttyAMA0\nCOM1 tty ttyAMA1\nCOM2 tty ttyAMA0 | ttyAMA1 | COM1:ttyAMA0 COM2:ttyAMA1 | COM1 tty ttyAMA0;COM1 tty ttyAMA1;COM2 tty ttyAMA0 | comtest: COM names given now hold for this run only (~/config/comtest/ports: line 2: COM1 is named twice)
 a file that cannot be read | <folder> | ttyUSB0=A1@2 | COM1:ttyUSB0 | - | comtest: COM names given now hold for this run only (~/config/comtest/ports: cannot be read)
-a home that cannot be written | <read-only> | ttyUSB0=A1@2 | COM1:ttyUSB0 | - | comtest: COM names given now hold for this run only (~/tree/dev/ttyUSB0/comtest/ports: cannot be written)
-no home at all | <none> | ttyUSB0=A1@2 | COM1:ttyUSB0 | - | comtest: COM names given now hold for this run only (~/.config: no home folder))")) {
+a home that cannot be written | <read-only> | ttyUSB0=A1@2 | COM1:ttyUSB0 | - | comtest: COM names given now hold for this run only (~/tree/dev/ttyUSB0/comtest/ports: cannot be written))")) {
         SCOPED_TRACE(row[0]);
         Folder folder;
-        const auto [names, warning] = lookUpSteps(rootsFor(row[1], folder), row[2]);
-        EXPECT_EQ(names, row[3]) << "the names of the devices";
-        EXPECT_EQ(folder.sh("grep -sv '^#' config/comtest/ports | paste -sd';' -"),
-            row[4] == "-" ? "\n" : row[4] + "\n")
-            << "the file's lines but comments";
-        EXPECT_EQ(std::regex_replace(warning, std::regex(folder.path), "~"), row[5] == "-" ? "" : row[5])
-            << "the warning, ~ for the test's folder";
+        const auto found = lookUpSteps(rootsFor(row[1], folder), row[2]);
+        EXPECT_EQ(found.first, row[3]) << "the names of the devices";
+        const std::string records = folder.sh("grep -sv '^#' config/comtest/ports | paste -sd';' -");
+        EXPECT_EQ(records, row[4] == "-" ? "\n" : row[4] + "\n") << "the file's lines but comments";
+        const std::string warning = std::regex_replace(found.second, std::regex(folder.path), "~");
+        EXPECT_EQ(warning, row[5] == "-" ? "" : row[5]) << "the warning, ~ for the test's folder";
     }
 }
 
@@ -95,7 +89,7 @@ TEST(ComNames, TwoWritersAtOnceKeepEveryNameAndReadersSeeWholeFiles)
 {
     Folder folder;
     folder.sh("mkdir -p config/comtest && echo '# kept by hand' > config/comtest/ports");
-    for (const std::string writer : { "a", "b" }) {
+    for (const std::string writer : { "a", "b" })
         if (fork() == 0) {
             const std::string tree = folder.path + "/" + writer;
             for (const std::string i : { "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12" }) {
@@ -105,9 +99,7 @@ TEST(ComNames, TwoWritersAtOnceKeepEveryNameAndReadersSeeWholeFiles)
             }
             _exit(0);
         }
-    }
-    const platform::NameRoots reader { { folder.path + "/none", folder.path + "/none" },
-        folder.path + "/config" };
+    const platform::NameRoots reader { { "/nonexistent", "/nonexistent" }, folder.path + "/config" };
     int halfFiles = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     for (int ended = 0; ended < 2 && std::chrono::steady_clock::now() < deadline;) {

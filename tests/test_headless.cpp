@@ -134,9 +134,8 @@ TEST(SelfTest, FailsTheRowThatCameBackWrong)
 
 TEST(ListPorts, FindsUartsAndAdaptersInAFakeTreeInNaturalOrder)
 {
-    Folder folder;
+    Folder folder; // tty1 lacks a device link, ttyS1 a UART
     const std::string& root = folder.path;
-    // tty1 lacks a device link, ttyS1 a UART.
     buildTree(root,
         R"(class/tty/tty1/dev=4:1 class/tty/ttyS1/type=0 class/tty/ttyS1/device=/devices/isa
 class/tty/ttyS10/device=/devices/isa devices/isa/driver=/bus/serial8250 devices/pnp/driver=/bus/serial

@@ -25,8 +25,7 @@ struct Folder {
     }
 };
 
-// Under root: "path=text" is a file, "path=/target" a link to root/target (a folder made when it
-// does not exist). An entry whose path exists already is left as it is, as udev keeps one link.
+// Under root: "path=text" a file, "path=/target" a link to root/target; an existing path stays.
 inline void buildTree(const std::string& root, const std::string& entries)
 {
     std::istringstream tree(entries);

@@ -210,8 +210,6 @@ TEST(RealDrivers, RunsCutShortEndCleanly)
 TEST(RealDrivers, AnotherAdapterGetsAnotherName)
 {
     ASSERT_TRUE(plug(true, "ftdi1", "VMFTDI02", "usb1"));
-    const std::string list = comtest(kComtest + "--list-ports").second;
-    EXPECT_TRUE(std::regex_search(list, std::regex(R"(\n/dev/ttyUSB\d +COM5 +ftdi_sio .*VMFTDI02)"))) << list;
     EXPECT_EQ(comtest(kComtest + "--send x --expect x --com COM5").first, 0) << "the second adapter echoes";
     EXPECT_EQ(comtest("grep -v '^#' \"$XDG_CONFIG_HOME/comtest/ports\"").second,
         "COM4 by-id usb-QEMU_QEMU_USB_SERIAL_VMFTDI01-if00-port0\nCOM5 by-id "
