@@ -201,9 +201,8 @@ TEST(RealDrivers, RunsCutShortEndCleanly)
         close(s1);
         ASSERT_TRUE(signal || status == 0 || plug(true));
     }
-    const std::string check = comtest(kComtest + "--check COM4").second;
-    EXPECT_TRUE(std::regex_search(check, std::regex(R"(^COM4 \(/dev/ttyUSB\d\): free\n$)")))
-        << "after a replug: " << check;
+    const std::string check = comtest(kComtest + "--check COM4").second; // after the replug
+    EXPECT_EQ(std::regex_replace(check, std::regex("USB\\d"), "USB#"), "COM4 (/dev/ttyUSB#): free\n");
 }
 
 // Another adapter, with another serial number, gets another name; both keep theirs in the next run.
