@@ -94,6 +94,9 @@ TEST_F(Exchange, RxStartHoldsThePortAndShowsTheFirstEightBytesInHexEachTick)
     EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC / 10) << "no busy loop on a gone port";
     Form1->PCTest_Button->click();
     EXPECT_TRUE(boxes.seen().size() == 1 && boxes.seen()[0].text == kOpenError && !platform::isPort(hComm));
+    ASSERT_TRUE(ticked(0, 1));
+    EXPECT_FALSE(Form1->RXStart_Timer->enabled()) << "TX Start's tick ended the receive test";
+    EXPECT_TRUE(Form1->RXStart_Button->isEnabled()) << "and gave RX Start back";
 }
 
 // A click lets go of the port before it reopens it; an earlier click's tick may run inside its box.
