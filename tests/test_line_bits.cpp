@@ -1,7 +1,10 @@
 // The termios words the port layer writes, and how it judges what the driver reports back.
+#include "platform/tty/DriverLimits.h"
 #include "platform/tty/LineBits.h"
 
 #include <gtest/gtest.h>
+
+#include <linux/serial.h>
 
 #include <set>
 #include <termios.h>
@@ -81,6 +84,26 @@ TEST(LineBits, ReadBackAcceptsWhatMeansTheSameAndThePtysForcedBitsOnly)
         EXPECT_EQ(readBackAccepted(asked, got, false), onPort) << what << " on a port";
         EXPECT_EQ(readBackAccepted(asked, got, true), onPty) << what << " on a pty";
     }
+}
+
+// What a 16550-class UART, other 8250 chips and an FTDI chip really run; nothing is said elsewhere.
+TEST(DriverLimits, RefuseWhatTheHardwareWouldRunOtherwise)
+{
+    using enum DriverFacts::Kind;
+    const DriverFacts uart { Uart8250, PORT_16550A, 115200 }, ftdi { Ftdi };
+    const std::tuple<DriverFacts, LineSettings, std::string> rows[] = {
+        { uart, { 12345 }, "the UART runs 12800 baud for 12345 (3.7 % off)" }, { uart, { 9600 }, "" },
+        { uart, { 1 }, "the UART cannot run 1 baud" }, { uart, { 460800 }, "" },
+        { { Uart8250, PORT_16650, 115200 }, { 12345 }, "" },
+        { { Uart8250, PORT_UNKNOWN, 115200 }, { 12345 }, "" },
+        { { Uart8250, PORT_8250, 115200 }, { 12345 }, "the UART runs 12800 baud for 12345 (3.7 % off)" },
+        { { Uart8250, PORT_16550A, 115200, true }, { 12345 }, "" },
+        { ftdi, { 9600, 0, 5 }, "ftdi_sio sends 8 data bits when 5 are asked" },
+        { ftdi, { 110 }, "ftdi_sio runs 276 baud for 110 (150.5 % off)" }, { ftdi, { 300 }, "" },
+        { ftdi, { 1100 }, "" }, { {}, { 110 }, "" }, { ftdi, { 0 }, "" }
+    };
+    for (const auto& [facts, settings, refusal] : rows)
+        EXPECT_EQ(hardwareRefusal(facts, settings).value_or(""), refusal) << settings.baudRate << " baud";
 }
 
 int main(int argc, char** argv)

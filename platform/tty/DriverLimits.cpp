@@ -31,15 +31,13 @@ bool isUart8250(PortHandle port)
 }
 
 // The rate the 8250 driver really programs: baud_base over the nearest whole divisor.
-std::optional<double> uartRate(PortHandle port, uint32_t baud)
+std::optional<double> uartRate(const DriverFacts& facts, uint32_t baud)
 {
-    serial_struct info {};
-    if (!isUart8250(port) || ioctl(port, TIOCGSERIAL, &info) != 0 || info.baud_base <= 0)
-        return std::nullopt;
     // Other chips on this driver divide in fractions or multiply past the base: nothing is known.
-    if (info.type < PORT_8250 || info.type > PORT_16550A || (info.flags & ASYNC_MAGIC_MULTIPLIER))
+    if (facts.baudBase <= 0 || facts.uartType < PORT_8250 || facts.uartType > PORT_16550A
+        || facts.magicMultiplier)
         return std::nullopt;
-    const double base = info.baud_base;
+    const double base = facts.baudBase;
     const double divisor = std::round(base / baud);
     if (divisor < 1) // above the base rate the driver keeps the old speed, which the read-back sees
         return std::nullopt;
@@ -76,13 +74,30 @@ std::optional<std::string> rateRefusal(const char* who, double real, uint32_t as
 
 } // namespace
 
-std::optional<std::string> hardwareRefusal(PortHandle port, const LineSettings& settings)
+DriverFacts driverFacts(PortHandle port)
 {
-    if (!isPort(port) || settings.baudRate == 0)
+    DriverFacts facts;
+    serial_struct info {};
+    if (isUart8250(port) && ioctl(port, TIOCGSERIAL, &info) == 0) {
+        facts.kind = DriverFacts::Kind::Uart8250;
+        facts.uartType = info.type;
+        facts.baudBase = info.baud_base;
+        facts.magicMultiplier = (info.flags & ASYNC_MAGIC_MULTIPLIER) != 0;
+    } else if (describeDevice(descriptorPath(port)).driver == kFtdiDriver) {
+        facts.kind = DriverFacts::Kind::Ftdi;
+    }
+    return facts;
+}
+
+std::optional<std::string> hardwareRefusal(const DriverFacts& facts, const LineSettings& settings)
+{
+    if (settings.baudRate == 0)
         return std::nullopt;
-    if (const auto real = uartRate(port, settings.baudRate))
-        return rateRefusal("the UART", *real, settings.baudRate);
-    if (describeDevice(descriptorPath(port)).driver != kFtdiDriver)
+    if (facts.kind == DriverFacts::Kind::Uart8250) {
+        const auto real = uartRate(facts, settings.baudRate);
+        return real ? rateRefusal("the UART", *real, settings.baudRate) : std::nullopt;
+    }
+    if (facts.kind != DriverFacts::Kind::Ftdi)
         return std::nullopt;
     if (settings.byteSize == 5)
         return std::string("ftdi_sio sends 8 data bits when 5 are asked");
@@ -91,6 +106,13 @@ std::optional<std::string> hardwareRefusal(PortHandle port, const LineSettings& 
     if (settings.baudRate >= kFtdiCommonDivisorBelow)
         return std::nullopt;
     return rateRefusal("ftdi_sio", ftdiRate(settings.baudRate), settings.baudRate);
+}
+
+std::optional<std::string> hardwareRefusal(PortHandle port, const LineSettings& settings)
+{
+    if (!isPort(port) || settings.baudRate == 0)
+        return std::nullopt;
+    return hardwareRefusal(driverFacts(port), settings);
 }
 
 } // namespace platform

@@ -13,6 +13,7 @@
 //   both are refusals. For any other driver nothing is known, and nothing is said.
 //
 // Interface summary
+//   driverFacts       what the port's driver tells of its hardware
 //   hardwareRefusal   why the hardware would not run these settings, or nothing
 #pragma once
 
@@ -23,8 +24,18 @@
 
 namespace platform {
 
+struct DriverFacts {
+    enum class Kind { Other, Uart8250, Ftdi } kind = Kind::Other;
+    int uartType = 0; // the 8250 driver's chip type (PORT_16550A, ...)
+    int baudBase = 0; // its base clock over 16
+    bool magicMultiplier = false; // a chip that runs past its base
+};
+
+DriverFacts driverFacts(PortHandle port);
+
 // The reason, with the rate the hardware would really run where that is known, e.g. "the UART runs
 // 12800 baud for 12345 (3.7 % off)".
+std::optional<std::string> hardwareRefusal(const DriverFacts& facts, const LineSettings& settings);
 std::optional<std::string> hardwareRefusal(PortHandle port, const LineSettings& settings);
 
 } // namespace platform
