@@ -57,6 +57,8 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
     // pty (COM1, 2 and 7), "@" one that "#" holds with flock (COM3).
     for (const auto& row : rowsOf(R"(
 --check COM1 |  |  | 0 | COM1 ($): free¶
+!--check COM1 |  |  | 0 | COM1 ($): free (also open by PID & (test_headless))¶
+--port COM1=/dev/console --check COM1 |  |  | 1 | COM1 (/dev/console): busy: system console¶
 !--check COM3 |  |  | 1 | ): busy: held by PID # (test_headless), flock¶
 --port COM1=/dev/nope --check COM1 |  |  | 1 | COM1 (/dev/nope): missing: no device /dev/nope¶
 --port COM1=/etc/hostname --check COM1 |  |  | 1 | ): not a tty: /etc/hostname is no terminal device¶
@@ -82,10 +84,12 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
 --list-ports --json |  |  | 0 | {"device": "@", "com": "COM3", "driver": "pty", "usb_id": null, "serial"
 --list-ports --json |  |  | 0 | "serial": null, "by_id": null, "held": true, "holder": #, "open_by": [#],
 --list-ports --json |  |  | 0 | "open_by": [#], "terminal": null, "no_uart": false}
+!--version |  |  | 0 | comtest 0.00.01¶
 !--help |  |  | 0 | Usage: comtest)")) {
         PtyPair pty;
         const std::map<std::string, std::string> names { { "$", pty.slavePath() }, { "%", dir },
-            { "@", flocked.slavePath() }, { "#", std::to_string(flocker.pid()) }, { "¶", "\n" } };
+            { "@", flocked.slavePath() }, { "#", std::to_string(flocker.pid()) },
+            { "&", std::to_string(getpid()) }, { "¶", "\n" } };
         auto done = std::async(std::launch::async, run,
             expand("--port COM1=$ --port COM2=$ --port COM7=$ --port COM3=@ " + row[0], names));
         EXPECT_EQ(pty.read(expand(row[1]).size(), std::chrono::seconds(5)), expand(row[1])) << row[0];
