@@ -64,10 +64,10 @@ size_t readProcFile(int folder, const char* name, char* buffer, size_t size)
 
 // The session whose controlling terminal the process has: field 7 (tty_nr) of its stat, after the
 // command name in parentheses (which may hold anything, a ')' too); field 6 is the session.
-void noteTerminal(int pid, int folder, const std::set<dev_t>& devices, ProcessFacts& facts)
+void noteTerminal(int pid, int folder, const char* file, const std::set<dev_t>& devices, ProcessFacts& facts)
 {
     char stat[1024];
-    if (readProcFile(folder, "stat", stat, sizeof stat) == 0)
+    if (readProcFile(folder, file, stat, sizeof stat) == 0)
         return;
     const char* nameEnd = std::strrchr(stat, ')');
     char state = 0;
@@ -130,13 +130,17 @@ ProcessFacts scanProcesses(const std::set<dev_t>& devices, bool descriptors, boo
             pids.push_back(*pid);
     std::sort(pids.begin(), pids.end());
     for (const int pid : pids) {
-        const int folder
-            = openat(dirfd(proc), std::to_string(pid).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const std::string name = std::to_string(pid);
+        if (!descriptors) { // the stat alone: no folder to open
+            noteTerminal(pid, dirfd(proc), (name + "/stat").c_str(), devices, facts);
+            continue;
+        }
+        const int folder = openat(dirfd(proc), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (folder < 0)
             continue; // ended meanwhile
         if (terminals)
-            noteTerminal(pid, folder, devices, facts);
-        if (descriptors && pid != getpid())
+            noteTerminal(pid, folder, "stat", devices, facts);
+        if (pid != getpid())
             noteOpeners(pid, folder, devices, seen, facts);
         close(folder);
     }
