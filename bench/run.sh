@@ -22,7 +22,7 @@ for tool in xvfb-run xdotool; do
 done
 
 cmake -S "$source_dir" -B "$build_dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DCOMTEST_TESTS=OFF >/dev/null
-cmake --build "$build_dir" -j2 --target comtest comtest_floor comtest_startbench comtest_loopbench
+cmake --build "$build_dir" -j2 --target comtest comtest_floor comtest_startbench comtest_loopbench comtest_scalebench
 
 echo "== machine"
 echo "$(nproc) CPUs: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
@@ -48,5 +48,8 @@ echo "== receive-test ticks and event-loop stalls (in process, offscreen, pty at
 # Qt's notes about the offscreen platform are not results.
 "$build_dir/bench/comtest_loopbench" --runs "$batches" --ticks 41 --exchanges 20 \
     2> >(grep -v -e XDG_RUNTIME_DIR -e propagateSizeHints >&2)
+echo
+echo "== costs as the process count grows (idle processes of 20 descriptors each), beside fuser"
+"$build_dir/bench/comtest_scalebench" "$build_dir/comtest" "${BENCH_PROCESSES:-3000}"
 echo
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
