@@ -1,11 +1,13 @@
 // --check COMn: can the port be opened exclusively, and if not, why and by whom.
 #include "headless/Commands.h"
 
+#include "headless/JsonOutput.h"
+
 #include "platform/discovery/PortHolders.h"
 #include "platform/registry/PortRegistry.h"
 
-#include <ostream>
 #include <pwd.h>
+#include <sstream>
 #include <unistd.h>
 
 namespace headless {
@@ -116,49 +118,76 @@ std::string describeTaken(const platform::LineSettings& got, const platform::Lin
     return text;
 }
 
-int applyAndReadBack(platform::PortHandle port, const platform::LineSettings& asked, std::ostream& out)
+int applyAndReadBack(
+    platform::PortHandle port, const platform::LineSettings& asked, std::ostream& out, Json& json)
 {
     std::string hardwareReason;
     const bool taken = platform::applyLineSettings(port, asked, &hardwareReason);
     platform::LineSettings got;
     bool pty = false;
     out << "asked:      " << describeSettings(asked) << "\n";
-    if (platform::readLineSettings(port, got, &pty))
+    json["asked"] = settingsJson(asked);
+    const bool readBack = platform::readLineSettings(port, got, &pty);
+    if (readBack)
         out << "driver has: " << describeTaken(got, asked, pty) << "\n";
     else
         out << "driver has: (cannot be read back)\n";
-    if (taken) {
-        out << "settings taken\n";
-        return kYes;
-    }
+    json["driver_has"] = readBack ? settingsJson(got) : Json(nullptr);
+    json["pseudo_terminal"] = pty;
+    json["settings_taken"] = taken;
     const std::string fields = changedFields(asked, got, pty);
-    if (!hardwareReason.empty())
-        out << "settings refused: " << hardwareReason << "\n";
+    const std::string refusal = taken ? ""
+        : !hardwareReason.empty()     ? hardwareReason
+        : fields.empty()              ? "refused"
+                                      : "the driver did not take the " + fields;
+    json["refusal"] = textOrNull(refusal);
+    if (taken)
+        out << "settings taken\n";
+    else if (!hardwareReason.empty() || !fields.empty())
+        out << "settings refused: " << refusal << "\n";
     else
-        out << "settings refused" << (fields.empty() ? "" : ": the driver did not take the " + fields)
-            << "\n";
-    return kNo;
+        out << "settings refused\n";
+    return taken ? kYes : kNo;
 }
 
 } // namespace
 
-int checkPort(const platform::LineSettings& request, bool applySettings, std::ostream& out)
+namespace {
+
+int checkOpen(bool applySettings, const platform::LineSettings& request, std::ostream& out, Json& json)
 {
     const std::string label = portLabel(request.portName);
     const platform::OpenResult opened = platform::openPortExclusive(request.portName);
+    json["free"] = false;
     if (!platform::isPort(opened.handle)) {
+        json["result"] = openFailureText(opened);
         out << label << ": " << openFailureText(opened) << "\n";
         return kNo;
     }
     // A live lock file holds the port even though the open went through.
     if (platform::findHolders(opened.device).lockFileHolder) {
         platform::closePort(opened.handle, platform::UnreadInput::Keep);
+        json["result"] = busyReason(opened.device);
         out << label << ": " << busyReason(opened.device) << "\n";
         return kNo;
     }
+    json["free"] = true;
+    json["result"] = freeText(opened.device);
     out << label << ": " << freeText(opened.device) << "\n";
-    const int status = applySettings ? applyAndReadBack(opened.handle, request, out) : kYes;
+    const int status = applySettings ? applyAndReadBack(opened.handle, request, out, json) : kYes;
     platform::closePort(opened.handle, platform::UnreadInput::Keep);
+    return status;
+}
+
+} // namespace
+
+int checkPort(const CommandLine& line, const platform::LineSettings& request, std::ostream& out)
+{
+    Json json = commandJson("check", request.portName);
+    std::ostringstream text;
+    const int status = checkOpen(line.settingsFile.has_value(), request, line.json ? text : out, json);
+    if (line.json)
+        printJson(json, out);
     return status;
 }
 

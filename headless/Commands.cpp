@@ -1,5 +1,6 @@
 #include "headless/Commands.h"
 
+#include "headless/JsonOutput.h"
 #include "platform/discovery/ComNames.h"
 #include "platform/discovery/PortHolders.h"
 #include "platform/files/FileAccess.h"
@@ -80,21 +81,33 @@ std::string processList(const std::vector<int>& pids, const std::string& prefix)
     return text;
 }
 
-bool openForCommand(platform::PortHandle& port, const platform::LineSettings& request, std::ostream& err)
+bool openForCommand(
+    platform::PortHandle& port, const platform::LineSettings& request, std::ostream& err, std::string* reason)
 {
     std::string message;
     serial::OpenOutcome outcome;
     if (serial::openAndConfigure(
             port, request, [&message](const char* text) { message = text; }, &outcome))
         return true;
-    err << "comtest: " << message << " " << portLabel(request.portName) << ": ";
-    if (message == serial::kOpenError) {
-        err << openFailureText(outcome.opened) << "\n";
-        return false;
-    }
-    err << "the line settings were refused (" << describeSettings(request) << ")"
-        << (outcome.hardwareReason.empty() ? "" : ": " + outcome.hardwareReason) << "\n";
+    const std::string why = message == serial::kOpenError
+        ? openFailureText(outcome.opened)
+        : "the line settings were refused (" + describeSettings(request) + ")"
+            + (outcome.hardwareReason.empty() ? "" : ": " + outcome.hardwareReason);
+    err << "comtest: " << message << " " << portLabel(request.portName) << ": " << why << "\n";
+    if (reason)
+        *reason = why;
     return false;
+}
+
+int portFailed(const CommandLine& line, const char* command, const std::string& portName,
+    const std::string& reason, std::ostream& out)
+{
+    if (line.json) {
+        Json document = commandJson(command, portName);
+        document["error"] = reason;
+        printJson(document, out);
+    }
+    return kPortFailed;
 }
 
 int runCommand(const CommandLine& line, std::ostream& out, std::ostream& err)
@@ -110,11 +123,15 @@ int runCommand(const CommandLine& line, std::ostream& out, std::ostream& err)
     }
     switch (line.command) {
     case Command::Check:
-        return checkPort(*request, line.settingsFile.has_value(), out);
+        return checkPort(line, *request, out);
     case Command::Send:
         return sendAndCompare(line, *request, out, err);
     case Command::SelfTest:
-        return selfTest(*request, line.internal, out, err);
+        return selfTest(line, *request, out, err);
+    case Command::Stress:
+        return stress(line, *request, out, err);
+    case Command::Lines:
+        return readLines(line, *request, out, err);
     default:
         return kBadInput;
     }

@@ -1,5 +1,6 @@
 // The commands that answer one question without a window, for scripts, CI jobs and production
-// lines: list the ports, check one, exchange one message, run the loop-back self-test.
+// lines: list the ports, check one, exchange one message, run the loop-back self-test, stress the
+// line with sustained traffic, read the modem lines. With --json each prints one JSON document.
 //
 // They run before the toolkit starts (no display, no window) and share the window's rules: the
 // port opens through the same registry and exclusive open, "TX Start" and its 128-byte receive
@@ -52,14 +53,25 @@ std::string openFailureText(const platform::OpenResult& opened);
 // Why a configured port cannot go on: "port vanished", "carrier lost (hang-up)"; "" while it is up.
 std::string lineStateText(platform::LineState state);
 
-// Opens and configures the port of --send or --selftest; on failure says why on err, in one line.
-bool openForCommand(platform::PortHandle& port, const platform::LineSettings& request, std::ostream& err);
+// Opens and configures the port of a command; on failure says why on err, in one line, and in
+// reason when given.
+bool openForCommand(platform::PortHandle& port, const platform::LineSettings& request, std::ostream& err,
+    std::string* reason = nullptr);
+
+// Ends a command whose port failed: with --json, also its document on out, "error" saying why.
+int portFailed(const CommandLine& line, const char* command, const std::string& portName,
+    const std::string& reason, std::ostream& out);
 
 int listPorts(const CommandLine& line, std::ostream& out);
-int checkPort(const platform::LineSettings& request, bool applySettings, std::ostream& out);
+int checkPort(const CommandLine& line, const platform::LineSettings& request, std::ostream& out);
 int sendAndCompare(
     const CommandLine& line, const platform::LineSettings& request, std::ostream& out, std::ostream& err);
-// internal: through the UART's own loop mode instead of a plug.
-int selfTest(const platform::LineSettings& request, bool internal, std::ostream& out, std::ostream& err);
+// line.internal: through the UART's own loop mode instead of a plug.
+int selfTest(
+    const CommandLine& line, const platform::LineSettings& request, std::ostream& out, std::ostream& err);
+int stress(
+    const CommandLine& line, const platform::LineSettings& request, std::ostream& out, std::ostream& err);
+int readLines(
+    const CommandLine& line, const platform::LineSettings& request, std::ostream& out, std::ostream& err);
 
 } // namespace headless

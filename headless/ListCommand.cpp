@@ -1,7 +1,7 @@
 // --list-ports: every serial device, what the system tells of it, its COMn name and who has it.
 #include "headless/Commands.h"
 
-#include "headless/JsonText.h"
+#include "headless/JsonOutput.h"
 #include "platform/discovery/ComNames.h"
 #include "platform/discovery/DeviceInventory.h"
 #include "platform/discovery/PortHolders.h"
@@ -63,24 +63,19 @@ std::string heldText(const platform::PortHolders& holders, bool noUart)
     return holder ? "by " + processLabel(*holder) : "yes";
 }
 
-void printJson(const std::vector<PortRow>& rows, std::ostream& out)
+void printRows(const std::vector<PortRow>& rows, std::ostream& out)
 {
-    out << "[";
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const PortRow& row = rows[i];
-        out << (i ? ",\n " : "\n ") << "{\"device\": " << jsonString(row.info.device)
-            << ", \"com\": " << jsonStringOrNull(row.com)
-            << ", \"driver\": " << jsonStringOrNull(row.info.driver)
-            << ", \"usb_id\": " << jsonStringOrNull(row.info.usbId)
-            << ", \"serial\": " << jsonStringOrNull(row.info.serial)
-            << ", \"by_id\": " << jsonStringOrNull(row.info.byId)
-            << ", \"held\": " << (row.holders.held() ? "true" : "false")
-            << ", \"holder\": " << jsonNumberOrNull(row.holders.holder())
-            << ", \"open_by\": " << jsonNumbers(row.holders.openBy)
-            << ", \"terminal\": " << jsonStringOrNull(terminalText(row.holders.terminal))
-            << ", \"no_uart\": " << (row.info.noUart ? "true" : "false") << "}";
+    Json list = Json::array();
+    for (const PortRow& row : rows) {
+        const auto holder = row.holders.holder();
+        list.push_back({ { "device", row.info.device }, { "com", textOrNull(row.com) },
+            { "driver", textOrNull(row.info.driver) }, { "usb_id", textOrNull(row.info.usbId) },
+            { "serial", textOrNull(row.info.serial) }, { "by_id", textOrNull(row.info.byId) },
+            { "held", row.holders.held() }, { "holder", holder ? Json(*holder) : Json(nullptr) },
+            { "open_by", row.holders.openBy }, { "terminal", textOrNull(terminalText(row.holders.terminal)) },
+            { "no_uart", row.info.noUart } });
     }
-    out << (rows.empty() ? "]\n" : "\n]\n");
+    printJson(list, out);
 }
 
 void printTable(const std::vector<PortRow>& rows, std::ostream& out)
@@ -116,7 +111,7 @@ int listPorts(const CommandLine& line, std::ostream& out)
 {
     const std::vector<PortRow> rows = collectRows();
     if (line.json)
-        printJson(rows, out);
+        printRows(rows, out);
     else
         printTable(rows, out);
     return kYes;

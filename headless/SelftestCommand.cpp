@@ -2,6 +2,7 @@
 #include "headless/SelftestCommand.h"
 
 #include "headless/Commands.h"
+#include "headless/JsonOutput.h"
 #include "platform/tty/ExitPath.h"
 #include "platform/tty/ModemLines.h"
 #include "platform/tty/SerialPort.h"
@@ -12,7 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
-#include <ostream>
+#include <sstream>
 #include <thread>
 
 namespace headless {
@@ -120,7 +121,7 @@ bool loopFollows(platform::PortHandle port, Setter setOutput, Input input)
 
 // Counts the loops that failed; a driver without modem lines has none to fail. In loop mode DCD
 // follows OUT2, where a plug wires it to DTR.
-int checkModemLoops(platform::PortHandle port, bool loopMode, std::ostream& out)
+int checkModemLoops(platform::PortHandle port, bool loopMode, std::ostream& out, Json& json)
 {
     struct Loop {
         const char* name;
@@ -141,10 +142,12 @@ int checkModemLoops(platform::PortHandle port, bool loopMode, std::ostream& out)
     for (const auto& loop : loops) {
         if (!available) {
             out << loop.name << "  not available (the driver has no modem lines)\n";
+            json.push_back({ { "loop", loop.name }, { "result", "not available" } });
             continue;
         }
         const bool passed = loopFollows(port, loop.setOutput, loop.input);
         failed += passed ? 0 : 1;
+        json.push_back({ { "loop", loop.name }, { "result", passed ? "pass" : "fail" } });
         out << loop.name << "  " << (passed ? "PASS" : "FAIL  the input did not follow the output") << "\n";
     }
     return failed;
@@ -169,47 +172,79 @@ std::string selfTestPattern(uint8_t byteSize)
     return masked(std::string(kPattern.begin(), kPattern.end()), byteSize);
 }
 
-int selfTest(const platform::LineSettings& request, bool internal, std::ostream& out, std::ostream& err)
+namespace {
+
+Json rowJson(const platform::LineSettings& settings, const RowResult& result)
 {
-    platform::PortHandle port = platform::kInvalidPort;
-    if (!openForCommand(port, request, err))
-        return kPortFailed;
-    if (internal && !platform::startLoopMode(port)) {
-        platform::closePort(port);
-        err << "comtest: " << portLabel(request.portName) << ": loop mode not offered by its driver\n";
-        return kPortFailed;
-    }
+    Json row = settingsJson(settings);
+    row["passed"] = result.passed;
+    row["detail"] = textOrNull(result.detail);
+    return row;
+}
+
+// The rows and the loops; the document gets their facts. kPortFailed when the port went away.
+int runRows(platform::PortHandle port, bool internal, std::ostream& out, Json& json)
+{
     const auto rows = selfTestSettings();
-    out << "Self-test of " << portLabel(request.portName) << (internal ? " in the UART's loop mode" : "")
-        << ": " << rows.size() << " line settings, " << kPattern.size()
-        << " bytes each, masked to the data bits\n";
-    out << "  BAUD  PARITY  DATA  STOP  RESULT\n";
     size_t passed = 0;
+    json["rows"] = Json::array();
+    json["modem_loops"] = Json::array();
+    json["ended"] = nullptr;
     for (const auto& settings : rows) {
         const RowResult result = exchangePattern(port, settings);
         passed += result.passed ? 1 : 0;
+        json["rows"].push_back(rowJson(settings, result));
         out << rowText(settings, result) << "\n" << std::flush;
         if (!out) { // the reader went away: no row is worth running for nobody
             platform::endOnBrokenPipe();
-            platform::closePort(port);
             return kNo;
         }
         // A failed row may be the first sign that the port is gone: the rows after it would only
         // blame the driver.
         if (const auto state = result.passed ? platform::LineState::Up : platform::lineState(port);
             state != platform::LineState::Up) {
-            platform::closePort(port);
             out << lineStateText(state) << "\n";
+            json["ended"] = lineStateText(state);
             return kPortFailed;
         }
     }
-    const int failedLoops = checkModemLoops(port, internal, out);
-    platform::closePort(port);
+    const int failedLoops = checkModemLoops(port, internal, out, json["modem_loops"]);
     out << passed << " of " << rows.size() << " rows passed";
     if (failedLoops > 0)
         out << ", " << failedLoops << " modem line loop" << (failedLoops == 1 ? "" : "s") << " failed";
     out << "\n";
+    json["passed"] = passed;
+    json["total"] = rows.size();
     return passed == rows.size() && failedLoops == 0 ? kYes : kNo;
+}
+
+} // namespace
+
+int selfTest(
+    const CommandLine& line, const platform::LineSettings& request, std::ostream& stdOut, std::ostream& err)
+{
+    platform::PortHandle port = platform::kInvalidPort;
+    std::string reason;
+    if (!openForCommand(port, request, err, &reason))
+        return portFailed(line, "selftest", request.portName, reason, stdOut);
+    if (line.internal && !platform::startLoopMode(port)) {
+        platform::closePort(port);
+        err << "comtest: " << portLabel(request.portName) << ": loop mode not offered by its driver\n";
+        return portFailed(line, "selftest", request.portName, "loop mode not offered by its driver", stdOut);
+    }
+    std::ostringstream discard;
+    std::ostream& out = line.json ? discard : stdOut;
+    Json json = commandJson("selftest", request.portName);
+    json["internal"] = line.internal;
+    out << "Self-test of " << portLabel(request.portName) << (line.internal ? " in the UART's loop mode" : "")
+        << ": " << selfTestSettings().size() << " line settings, " << kPattern.size()
+        << " bytes each, masked to the data bits\n";
+    out << "  BAUD  PARITY  DATA  STOP  RESULT\n";
+    const int status = runRows(port, line.internal, out, json);
+    platform::closePort(port);
+    if (line.json)
+        printJson(json, stdOut);
+    return status;
 }
 
 } // namespace headless

@@ -2,11 +2,13 @@
 // (at most 128 bytes; more are discarded), close.
 #include "headless/Commands.h"
 
+#include "headless/JsonOutput.h"
+
 #include "platform/tty/SerialPort.h"
 #include "serial/HexText.h"
 
 #include <chrono>
-#include <ostream>
+#include <sstream>
 
 namespace headless {
 
@@ -82,18 +84,40 @@ Reply collectReply(platform::PortHandle port, std::chrono::milliseconds wait)
 
 } // namespace
 
+namespace {
+
+// The reply's facts for --json: the bytes as hex, and as text only through the library's
+// replacement of what is not UTF-8.
+void describeReply(const Reply& reply, const std::string& sent, int waitMs, Json& json)
+{
+    json["sent_hex"] = hexText(sent);
+    json["wait_ms"] = waitMs;
+    const bool discarded = reply.reception.outcome == serial::Reception::Outcome::Discarded;
+    json["discarded"] = discarded ? Json(reply.reception.count) : Json(nullptr);
+    json["received"] = reply.bytes.size();
+    json["reply_hex"] = hexText(reply.bytes);
+    json["reply_text"] = reply.bytes;
+}
+
+} // namespace
+
 int sendAndCompare(
-    const CommandLine& line, const platform::LineSettings& request, std::ostream& out, std::ostream& err)
+    const CommandLine& line, const platform::LineSettings& request, std::ostream& stdOut, std::ostream& err)
 {
     platform::PortHandle port = platform::kInvalidPort;
-    if (!openForCommand(port, request, err))
-        return kPortFailed;
+    std::string reason;
+    if (!openForCommand(port, request, err, &reason))
+        return portFailed(line, "send", request.portName, reason, stdOut);
     const std::string sent = bytesOf(line.sendText, line.hex);
     serial::sendBytes(port, sent);
     const int waitMs = line.waitMs.value_or(kDefaultWaitMs);
     const Reply reply = collectReply(port, std::chrono::milliseconds(waitMs));
     platform::closePort(port);
 
+    std::ostringstream discard;
+    std::ostream& out = line.json ? discard : stdOut;
+    Json json = commandJson("send", request.portName);
+    describeReply(reply, sent, waitMs, json);
     out << portLabel(request.portName) << ": sent " << sent.size() << " bytes, waited " << waitMs << " ms\n";
     if (reply.reception.outcome == serial::Reception::Outcome::Discarded)
         out << "discarded " << reply.reception.count << " bytes (more than " << serial::kReceiveCap
@@ -102,20 +126,27 @@ int sendAndCompare(
     out << "text: " << printable(reply.bytes) << "\n";
     out << "hex: " << hexText(reply.bytes) << "\n";
     int status = kYes;
+    json["expected_hex"] = nullptr;
+    json["matches"] = nullptr;
     if (line.expectText) {
         const std::string expected = bytesOf(*line.expectText, line.hex);
         status = reply.bytes == expected ? kYes : kNo;
+        json["expected_hex"] = hexText(expected);
+        json["matches"] = status == kYes;
         if (status == kYes)
             out << "reply matches\n";
         else
             out << "reply does not match: expected " << expected.size() << " bytes: " << hexText(expected)
                 << "\n";
     }
+    json["ended"] = textOrNull(lineStateText(reply.end));
     // The answer is no answer when the port went away during it, whatever had come by then.
     if (reply.end != platform::LineState::Up) {
         out << lineStateText(reply.end) << "\n";
-        return kPortFailed;
+        status = kPortFailed;
     }
+    if (line.json)
+        printJson(json, stdOut);
     return status;
 }
 

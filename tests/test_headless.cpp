@@ -81,9 +81,7 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
 --selftest | hex:150a001f0f101a05 |  | 3 | RESULT¶ 110 None 5 1 FAIL nothing came back¶port vanished¶
 !--bogus |  |  | 2 | comtest: unknown option: --bogus¶Usage: comtest
 --list-ports |  |  | 0 | ¶@ COM3 pty - - by # (test_headless) # (test_headless) -¶
---list-ports --json |  |  | 0 | {"device": "@", "com": "COM3", "driver": "pty", "usb_id": null, "serial"
---list-ports --json |  |  | 0 | "serial": null, "by_id": null, "held": true, "holder": #, "open_by": [#],
---list-ports --json |  |  | 0 | "open_by": [#], "terminal": null, "no_uart": false}
+--list-ports --json |  |  | 0 | {"device":"@","com":"COM3","driver":"pty","usb_id":null,"serial":null,"by_id":null,"held":true,"holder":#,"open_by":[#],"terminal":null,"no_uart":false}
 !--version |  |  | 0 | comtest 0.00.01¶
 !--help |  |  | 0 | Usage: comtest)")) {
         PtyPair pty;

@@ -159,6 +159,7 @@ void releaseAll()
 
 void deferSignal(int signal)
 {
+    record().caught.store(0); // a signal noted for an earlier command is not this one's
     record().deferred.fetch_or(1u << signal);
 }
 

@@ -23,6 +23,7 @@
 //   releaseHeldPort    release one port's hold now and forget it (the close does this)
 //   releaseAll         release every port this process holds
 //   deferSignal        let a command end itself on a signal: while held, the signal is only noted
+//                      (none is noted at first)
 //   deferredSignal     the deferred signal that came, or 0
 //   endOnBrokenPipe    release everything and end as the broken pipe would have ended us
 #pragma once

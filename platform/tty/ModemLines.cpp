@@ -18,14 +18,31 @@ bool setLine(PortHandle port, int line, bool on)
     return isPort(port) && ioctl(port, on ? TIOCMBIS : TIOCMBIC, &line) == 0;
 }
 
-} // namespace
-
-std::optional<ModemInputs> readModemInputs(PortHandle port)
+std::optional<int> readLines(PortHandle port)
 {
     int lines = 0;
     if (!isPort(port) || ioctl(port, TIOCMGET, &lines) != 0)
         return std::nullopt;
-    return ModemInputs { (lines & TIOCM_CTS) != 0, (lines & TIOCM_DSR) != 0, (lines & TIOCM_CAR) != 0 };
+    return lines;
+}
+
+} // namespace
+
+std::optional<ModemInputs> readModemInputs(PortHandle port)
+{
+    const auto lines = readLines(port);
+    if (!lines)
+        return std::nullopt;
+    return ModemInputs { (*lines & TIOCM_CTS) != 0, (*lines & TIOCM_DSR) != 0, (*lines & TIOCM_CAR) != 0,
+        (*lines & TIOCM_RNG) != 0 };
+}
+
+std::optional<ModemOutputs> readModemOutputs(PortHandle port)
+{
+    const auto lines = readLines(port);
+    if (!lines)
+        return std::nullopt;
+    return ModemOutputs { (*lines & TIOCM_RTS) != 0, (*lines & TIOCM_DTR) != 0 };
 }
 
 bool setRequestToSend(PortHandle port, bool on)

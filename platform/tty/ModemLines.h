@@ -1,4 +1,4 @@
-// The modem control lines of an open port: RTS and DTR out, CTS, DSR and DCD in.
+// The modem control lines of an open port: RTS and DTR out, CTS, DSR, DCD and RI in.
 //
 // Principles of operation
 //   A driver either has modem lines or it has none (a pseudo-terminal has none: asking for them
@@ -9,7 +9,8 @@
 //   us: it is released with the port, on every way out (ExitPath.h).
 //
 // Interface summary
-//   readModemInputs           CTS, DSR and DCD now; nothing when the driver has no modem lines
+//   readModemInputs           CTS, DSR, DCD and RI now; nothing when the driver has no modem lines
+//   readModemOutputs          RTS and DTR as the driver has them now; nothing without modem lines
 //   setRequestToSend          raise or drop RTS
 //   setDataTerminalReady      raise or drop DTR
 //   setOut2                   raise or drop OUT2 (a UART's auxiliary output)
@@ -29,9 +30,16 @@ struct ModemInputs {
     bool clearToSend = false; // CTS
     bool dataSetReady = false; // DSR
     bool carrierDetect = false; // DCD
+    bool ringIndicator = false; // RI
+};
+
+struct ModemOutputs {
+    bool requestToSend = false; // RTS
+    bool dataTerminalReady = false; // DTR
 };
 
 std::optional<ModemInputs> readModemInputs(PortHandle port);
+std::optional<ModemOutputs> readModemOutputs(PortHandle port);
 
 // Each returns false when the driver refused (the line is then as it was).
 bool setRequestToSend(PortHandle port, bool on);

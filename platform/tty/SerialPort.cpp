@@ -12,9 +12,11 @@
 #include "platform/tty/ModemLines.h"
 #include "platform/tty/Termios2.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <iterator>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -296,6 +298,39 @@ size_t writeAll(PortHandle port, const uint8_t* bytes, size_t count)
             break;
     }
     return written;
+}
+
+size_t writeSome(PortHandle port, const uint8_t* bytes, size_t count)
+{
+    if (!isPort(port) || bytes == nullptr || count == 0)
+        return 0;
+    for (;;) {
+        const ssize_t took = write(port, bytes, count);
+        if (took < 0 && errno == EINTR)
+            continue;
+        return took > 0 ? static_cast<size_t>(took) : 0;
+    }
+}
+
+void waitForPorts(PortWait* ports, size_t count, Clock::time_point deadline)
+{
+    pollfd entries[4];
+    count = std::min(count, std::size(entries));
+    for (size_t i = 0; i < count; ++i)
+        entries[i] = { ports[i].port, static_cast<short>(POLLIN | (ports[i].wantWrite ? POLLOUT : 0)), 0 };
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    const int ready = poll(entries, count, static_cast<int>(std::max<int64_t>(0, left.count())));
+    for (size_t i = 0; i < count; ++i) {
+        const short got = ready > 0 ? entries[i].revents : 0;
+        ports[i].readable = got & POLLIN;
+        ports[i].writable = got & POLLOUT;
+        ports[i].hungUp = got & (POLLHUP | POLLERR | POLLNVAL);
+    }
+}
+
+bool standardErrorIsTerminal()
+{
+    return isatty(STDERR_FILENO) == 1;
 }
 
 void closePort(PortHandle port, UnreadInput unread)

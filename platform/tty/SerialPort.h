@@ -45,6 +45,8 @@
 //   readBytes           read up to n bytes that are already waiting
 //   discardInput        throw away the input queue only
 //   writeAll            write every byte, giving up after the time the line speed needs plus ~1 s
+//   writeSome           write what the driver takes now, without waiting
+//   waitForPorts        wait, up to a deadline, until one of several ports can be read or written
 //   closePort           discard unread input (unless kept or shared), remove our lock file,
 //                       release our locks, close
 //   The modem lines and the UART's loop mode of an open port are in ModemLines.h. LineBits.h,
@@ -137,6 +139,26 @@ void discardInput(PortHandle port);
 // Writes all bytes, giving up (unreported) once the time the bytes need at the port's speed plus
 // about a second has passed. Returns the number of bytes the driver took.
 size_t writeAll(PortHandle port, const uint8_t* bytes, size_t count);
+
+// Writes what the driver takes at once, without waiting; returns the number of bytes taken (0 when
+// its queue is full or the device is gone).
+size_t writeSome(PortHandle port, const uint8_t* bytes, size_t count);
+
+// One port of waitForPorts: asked whether it can be written too, told what it can do now.
+struct PortWait {
+    PortHandle port = kInvalidPort;
+    bool wantWrite = false;
+    bool readable = false;
+    bool writable = false;
+    bool hungUp = false; // hung up or failing: lineState tells how
+};
+
+// Waits until one of the ports has input, takes output (where wanted) or hung up, or the deadline
+// passes, or a signal comes; then sets what each can do (all false after the deadline or a signal).
+void waitForPorts(PortWait* ports, size_t count, std::chrono::steady_clock::time_point deadline);
+
+// Whether the process's standard error is a terminal (progress lines go only there).
+bool standardErrorIsTerminal();
 
 // Discards unread input as told, removes our lock file, releases our locks and closes. Does nothing
 // for a non-port handle. A port still held at process exit keeps its device open until the exit,
