@@ -292,7 +292,8 @@ std::string synopsis(const Option& command)
     size_t column = text.size();
     for (const auto& word : words) {
         if (column + word.size() + 1 > kUsageWidth) {
-            text += "\n               ";
+            text.back() = '\n';
+            text += "               ";
             column = 15;
         }
         text += word + " ";

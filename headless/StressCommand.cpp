@@ -10,6 +10,7 @@
 #include "platform/tty/ExitPath.h"
 #include "platform/tty/ModemLines.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -102,8 +103,12 @@ void sendMore(Run& run, Direction& direction)
     if (run.line.byteCount)
         allowed = std::min(allowed, *run.line.byteCount - direction.sent);
     direction.sent += platform::writeSome(run.ports[direction.from].handle, bytes, allowed);
-    if (run.line.byteCount && direction.sent >= *run.line.byteCount)
-        stopSending(run, "the bytes were sent");
+}
+
+bool wantsToSend(const Run& run, const Direction& direction)
+{
+    return run.sending && direction.inFlight() < run.inFlightLimit
+        && (!run.line.byteCount || direction.sent < *run.line.byteCount);
 }
 
 // Takes what one port received; false when the port went away.
@@ -148,6 +153,10 @@ void exchange(Run& run, std::ostream* progress)
         const auto now = Clock::now();
         if (run.sending && now >= run.stopSending)
             stopSending(run, "the time was up");
+        if (run.sending && run.line.byteCount && std::ranges::all_of(run.directions, [&run](const auto& d) {
+                return d.sent >= *run.line.byteCount;
+            }))
+            stopSending(run, "the bytes were sent");
         if (run.sending && platform::deferredSignal() == SIGINT)
             stopSending(run, "interrupted (SIGINT)");
         if (run.sending && mostInFlight(run) > 0 && now - run.lastArrival > stallAfter)
@@ -176,7 +185,7 @@ void exchange(Run& run, std::ostream* progress)
                 return;
             }
             for (auto& direction : run.directions)
-                if (direction.from == i && waits[i].writable && run.sending)
+                if (direction.from == i && waits[i].writable && wantsToSend(run, direction))
                     sendMore(run, direction);
         }
     }

@@ -12,6 +12,7 @@
 #include "support/RunProgram.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <future>
@@ -41,7 +42,9 @@ std::pair<int, std::string> run(std::string words)
         platform::PortRegistry::instance().mapComPort(mapping.comNumber,
             mapping.device.empty() && loopback.start() ? loopback.devicePath() : mapping.device);
     std::ostringstream out;
-    return { line.error.empty() ? headless::runCommand(line, out, out) : -2, out.str() };
+    std::ostringstream err;
+    const int status = line.error.empty() ? headless::runCommand(line, out, err) : -2;
+    return { status, out.str() + err.str() };
 }
 
 TEST(Commands, SayWhatTheyFoundAndExitWithIt)
@@ -132,6 +135,50 @@ TEST(SelfTest, FailsTheRowThatCameBackWrong)
     EXPECT_NE(out.find("\n399 of 400 rows passed\n"), std::string::npos) << out;
     EXPECT_NE(out.find("  2400  Even       5     2  FAIL  sent 15 0A 00 1F 0F 10 1A 05, got 15 0A 00 1E"),
         out.npos);
+}
+
+// One JSON document on stdout for every command, also for a port without what the command needs.
+TEST(Commands, AnswerInJsonWithTheFactsOfTheirText)
+{
+    // words | exit status | a JSON pointer | its value in the document
+    for (const auto& row : rowsOf(R"(
+--check COM1 | 0 | /free | true
+--send hi --expect hi | 0 | /matches | true
+--selftest | 0 | /rows/399 | {"baud":115200,"data_bits":8,"parity":"Space","stop_bits":"2","passed":true,"detail":null}
+--stress --bytes 5000 | 0 | /directions/0/verified | 5000
+--lines | 3 | /error | "modem lines not offered by its driver")")) {
+        const auto [status, out] = run("--loopback --json " + row[0]);
+        EXPECT_EQ(status, std::stoi(row[1])) << row[0] << "\n" << out;
+        const auto document = nlohmann::json::parse(out.substr(0, out.find('\n')), nullptr, false);
+        const nlohmann::json::json_pointer pointer(row[2]);
+        EXPECT_EQ(document.contains(pointer) ? document.at(pointer) : nullptr, nlohmann::json::parse(row[3]))
+            << row[0] << "\n"
+            << out;
+    }
+}
+
+// Every byte value from the device: as hex exactly, and as text that stays valid UTF-8.
+TEST(Commands, PutEveryByteFromTheDeviceIntoJson)
+{
+    std::string all;
+    std::string replaced;
+    for (int byte = 0; byte < 256; ++byte) {
+        all += char(byte);
+        replaced += byte < 128 ? std::string(1, char(byte)) : "\xef\xbf\xbd"; // U+FFFD
+    }
+    for (const size_t half : { 0, 128 }) {
+        PtyPair pty;
+        const std::string expect = std::regex_replace(hexText(all.substr(half, 128)), std::regex(" "), "");
+        auto done = std::async(std::launch::async, run,
+            "--port COM1=" + pty.slavePath() + " --json --hex --send 00 --wait 300 --expect " + expect);
+        EXPECT_EQ(pty.read(1), std::string(1, '\0')) << "sent";
+        pty.write(all.substr(half, 128));
+        const auto [status, out] = done.get();
+        const auto reply = nlohmann::json::parse(out, nullptr, false);
+        EXPECT_EQ(reply.value("matches", false), true) << "the bytes in hex\n" << out;
+        EXPECT_EQ(reply.value("reply_text", ""), replaced.substr(half, half == 0 ? 128 : 384))
+            << "text: ASCII as it is, the rest U+FFFD";
+    }
 }
 
 TEST(ListPorts, FindsUartsAndAdaptersInAFakeTreeInNaturalOrder)
