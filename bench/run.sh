@@ -3,7 +3,8 @@
 #  - start-up to the main window mapped, RSS and PSS one second later, CPU over an idle spell and
 #    (for comtest) while the receive test polls a pseudo-terminal, beside a bare Qt window of the
 #    same size and any installed cutecom or gtkterm, interleaved, under Xvfb;
-#  - the receive test's tick period and the longest handler, inside the program on offscreen.
+#  - the receive test's tick period and the longest handler, inside the program on offscreen;
+#  - --stress's verified bytes per second of its own CPU time, beside a plain copy.
 #
 # Usage: bench/run.sh [BUILD_DIR]    (default: build-bench in the source tree)
 # Environment: BENCH_RUNS (7), BENCH_BATCHES (3), BENCH_IDLE_S (10), BENCH_RECEIVE_S (10).
@@ -22,7 +23,7 @@ for tool in xvfb-run xdotool; do
 done
 
 cmake -S "$source_dir" -B "$build_dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DCOMTEST_TESTS=OFF >/dev/null
-cmake --build "$build_dir" -j2 --target comtest comtest_floor comtest_startbench comtest_loopbench comtest_scalebench
+cmake --build "$build_dir" -j2 --target comtest comtest_floor comtest_startbench comtest_loopbench comtest_scalebench comtest_stressbench
 
 echo "== machine"
 echo "$(nproc) CPUs: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
@@ -48,6 +49,9 @@ echo "== receive-test ticks and event-loop stalls (in process, offscreen, pty at
 # Qt's notes about the offscreen platform are not results.
 "$build_dir/bench/comtest_loopbench" --runs "$batches" --ticks 41 --exchanges 20 \
     2> >(grep -v -e XDG_RUNTIME_DIR -e propagateSizeHints >&2)
+echo
+echo "== --stress on a pty pair at 3,000,000 baud (far end in another process), beside a plain copy"
+"$build_dir/bench/comtest_stressbench" "$build_dir/comtest" "${BENCH_STRESS_S:-5}"
 echo
 echo "== costs as the process count grows (idle processes of 20 descriptors each), beside fuser"
 "$build_dir/bench/comtest_scalebench" "$build_dir/comtest" "${BENCH_PROCESSES:-3000}"
