@@ -285,7 +285,7 @@ std::string synopsis(const Option& command)
     std::vector<std::string> words { "comtest", optionWords(command) };
     for (const Option& option : kOptions)
         if (option.goesWith & bit(command.starts))
-            words.push_back("[" + optionWords(option) + "]");
+            words.push_back(std::string("[").append(optionWords(option)).append("]"));
     words.push_back("[--port COMn=DEVICE]...");
     words.push_back("[--loopback]");
     std::string text = "       ";

@@ -123,7 +123,7 @@ bool StreamChecker::resolve(uint64_t sent, bool final)
         error();
         // Nowhere in what was sent: noise, extra; at the stream's end, in place of a byte still due.
         const bool due = final && position_ < sent;
-        const auto [skipped, ahead] = found.value_or(std::pair(size_t { 1 }, uint64_t { due ? 1 : 0 }));
+        const auto [skipped, ahead] = found.value_or(std::pair<size_t, uint64_t>(1, due ? 1 : 0));
         const uint64_t both = std::min<uint64_t>(skipped, ahead);
         counts_.corrupted += both;
         counts_.extra += skipped - both;

@@ -1,6 +1,6 @@
 // Runs inside run-bench.sh's QEMU guest: the real comtest (COMTEST_BINARY) on the 8250 driver (ttyS1
-// echoes; ttyS2 is a getty's, PID COMTEST_GETTY; ttyS3 has no UART; ttyS0 is the guest's console) and
-// on ftdi_sio (ttyUSB0, echoing).
+// echoes; ttyS2 is a getty's, PID COMTEST_GETTY; ttyS3 has no UART; ttyS0 is the guest's console;
+// ttyS4 and ttyS5, on a PCI card, are joined by a null-modem) and on ftdi_sio (ttyUSB0, echoing).
 #include "support/PtyPair.h"
 #include "support/RunProgram.h"
 
@@ -115,12 +115,12 @@ TEST(RealDrivers, CommandsSayWhatTheDriversDo)
     const std::tuple<std::string, int, std::string> rows[] {
         { list, 0, "\n/dev/ttyS1 +COM2 +serial .*\n/dev/ttyS2 +COM3 +serial " },
         { list, 0, "\n/dev/ttyUSB0 +COM4 +ftdi_sio +0403:6001 +VMFTDI01 .* " + kById + "\n" },
-        { list + " --json", 0, R"("/dev/ttyS1", "com": "COM2", "driver": "serial")" },
+        { list + " --json", 0, R"("/dev/ttyS1","com":"COM2","driver":"serial")" },
         { kComtest + "--check COM4", 0, R"(^COM4 \(/dev/ttyUSB0\): free\n$)" },
         { kComtest + settings(19200, 8, "COM4") + "--send x --expect x", 0,
             R"(^COM4 \(/dev/ttyUSB0\): sent[\s\S]*\nreply matches\n$)" },
         { list + " --json", 0,
-            R"("/dev/ttyUSB0", .*"driver": "ftdi_sio", "usb_id": "0403:6001", "serial": "VMFTDI01", "by_id": ")"
+            R"("/dev/ttyUSB0",.*"driver":"ftdi_sio","usb_id":"0403:6001","serial":"VMFTDI01","by_id":")"
                 + kById + "\"" },
         { s3 + "--list-ports", 0, "\n/dev/ttyS3 .* no UART " },
         { s3 + "--check COM2", 1, R"(COM2 \(/dev/ttyS3\): no UART behind /dev/ttyS3\n)" },
@@ -214,6 +214,55 @@ TEST(RealDrivers, AnotherAdapterGetsAnotherName)
         "COM4 by-id usb-QEMU_QEMU_USB_SERIAL_VMFTDI01-if00-port0\nCOM5 by-id "
         "usb-QEMU_QEMU_USB_SERIAL_VMFTDI02-if00-port0\n");
     plug(false, "ftdi1", "VMFTDI02");
+}
+
+// Sustained traffic on each driver, the modem lines, a break from the far end (QEMU's monitor) and
+// the adapter pulled out: exit status and report. Rates are not asserted: QEMU's models have no baud
+// timing.
+TEST(RealDrivers, StressRunsReportBytesAndTheDriversCounters)
+{
+    const std::string s1 = kComtest + "--port COM2=/dev/ttyS1 --com COM2 ",
+                      usb = kComtest + "--port COM5=/dev/ttyUSB0 --com COM5 ";
+    const std::string zero = "frame 0, parity 0, overrun 0, break 0, buffer overrun 0\n";
+    // arguments | the device whose first read starts the action | the action | exit status | output
+    const std::tuple<std::string, std::string, std::string, int, std::string> rows[] {
+        { s1 + "--stress --internal --bytes 20000", "", "", 0,
+            "COM2 -> COM2: sent 20000, received 20000, verified 20000, lost 0, corrupted 0, extra "
+            "0.*\n.*COM2.*: "
+                + zero + "PASS" },
+        { kComtest
+                + "--port COM5=/dev/ttyS4 --port COM6=/dev/ttyS5 --com COM5 --to COM6 --stress --bytes 20000",
+            "", "", 0,
+            "COM5 -> COM6: sent 20000, received 20000, verified 20000, lost 0.*\nCOM6 -> COM5: sent 20000, "
+            "received 20000, verified 20000, lost 0.*\n.*COM5.*: "
+                + zero + ".*COM6.*: " + zero + "PASS" },
+        { usb + "--stress --bytes 20000", "", "", 0,
+            "verified 20000, lost 0, corrupted 0, extra 0.*\n.*: " + zero + "PASS" },
+        { kComtest + "--port COM5=/dev/ttyS4 --com COM5 --lines --rts off --dtr on", "", "", 0,
+            "\nRTS off, DTR on \\(as set here.*\nCTS off, DSR off, DCD off, RI off\n$" },
+        { s1 + "--stress --internal --seconds 3", "/dev/ttyS1", "chardev-send-break s1", 1,
+            "break 1, buffer overrun 0\nFAIL" },
+        { usb + "--stress --seconds 3", "/dev/ttyUSB0", "chardev-send-break usb0", 0, "break 0, buffer overrun 0\nPASS" },
+        { usb + "--stress --seconds 20", "/dev/ttyUSB0", "unplug", 3,
+            "COM5 -> COM5: sent [1-9].*\n.*\nport vanished\n$" },
+    };
+    for (const auto& [args, device, action, status, pattern] : rows) {
+        SCOPED_TRACE(args + " -> " + pattern);
+        const int watch = inotify_init1(IN_CLOEXEC);
+        const bool watched = !device.empty() && inotify_add_watch(watch, device.c_str(), IN_ACCESS) >= 0;
+        const auto [code, out] = comtest(args, [&, done = false](pid_t, const std::string& out) mutable {
+            pollfd reading { watch, POLLIN, 0 };
+            if (!done && watched && out.empty() && poll(&reading, 1, 30000) == 1)
+                done = action == "unplug"
+                    ? plug(false)
+                    : bool(std::ofstream("/dev/virtio-ports/comtest.monitor") << action << '\n');
+        });
+        close(watch);
+        EXPECT_EQ(code, status) << out;
+        EXPECT_TRUE(std::regex_search(out, std::regex(pattern))) << out;
+        std::cout << out; // TEMPORARY
+        ASSERT_TRUE(action != "unplug" || plug(true));
+    }
 }
 
 } // namespace
