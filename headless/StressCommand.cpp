@@ -193,8 +193,10 @@ void exchange(Run& run, std::ostream* progress)
 
 std::string counterText(const Port& port)
 {
-    if (!port.rise)
+    if (!port.before)
         return "not offered by its driver";
+    if (!port.rise)
+        return "not read at the end: the port went away";
     const auto& c = *port.rise;
     return "frame " + std::to_string(c.frame) + ", parity " + std::to_string(c.parity) + ", overrun "
         + std::to_string(c.overrun) + ", break " + std::to_string(c.breaks) + ", buffer overrun "
@@ -203,7 +205,8 @@ std::string counterText(const Port& port)
 
 Json countersJson(const Port& port)
 {
-    Json json { { "port", port.name }, { "offered", port.rise.has_value() } };
+    Json json { { "port", port.name }, { "offered", port.before.has_value() },
+        { "read_at_end", port.rise.has_value() } };
     if (port.rise) {
         json["frame"] = port.rise->frame;
         json["parity"] = port.rise->parity;

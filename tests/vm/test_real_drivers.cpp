@@ -242,9 +242,11 @@ TEST(RealDrivers, StressRunsReportBytesAndTheDriversCounters)
             "\nRTS off, DTR on \\(as set here.*\nCTS off, DSR off, DCD off, RI off\n$" },
         { s1 + "--stress --internal --seconds 3", "/dev/ttyS1", "chardev-send-break s1", 1,
             "break 1, buffer overrun 0\nFAIL" },
-        { usb + "--stress --seconds 3", "/dev/ttyUSB0", "chardev-send-break usb0", 0, "break 0, buffer overrun 0\nPASS" },
+        // QEMU's FTDI model passes no break on: the driver sees none.
+        { usb + "--stress --seconds 3", "/dev/ttyUSB0", "chardev-send-break usb0", 0,
+            "break 0, buffer overrun 0\nPASS" },
         { usb + "--stress --seconds 20", "/dev/ttyUSB0", "unplug", 3,
-            "COM5 -> COM5: sent [1-9].*\n.*\nport vanished\n$" },
+            "COM5 -> COM5: sent [1-9].*\n.*: not read at the end: the port went away\nport vanished\n$" },
     };
     for (const auto& [args, device, action, status, pattern] : rows) {
         SCOPED_TRACE(args + " -> " + pattern);
@@ -260,7 +262,6 @@ TEST(RealDrivers, StressRunsReportBytesAndTheDriversCounters)
         close(watch);
         EXPECT_EQ(code, status) << out;
         EXPECT_TRUE(std::regex_search(out, std::regex(pattern))) << out;
-        std::cout << out; // TEMPORARY
         ASSERT_TRUE(action != "unplug" || plug(true));
     }
 }
