@@ -165,8 +165,9 @@ TEST(Stress, AnInterruptedOrVanishedRunStillReportsWhatItCounted)
         EXPECT_EQ(status, std::stoi(row[1])) << row[0] << "\n" << out;
         const auto report = nlohmann::json::parse(out, nullptr, false);
         EXPECT_EQ(report.value("ended", ""), row[2]) << out;
-        if (row[0] == "SIGINT") // a hung-up slave answers no question about its locks
+        if (row[0] == "SIGINT") { // a hung-up slave answers no question about its locks
             EXPECT_EQ(pty.locksLeft(), "") << "left on the port after Ctrl+C";
+        }
     }
 }
 
