@@ -209,9 +209,9 @@ TEST(RealDrivers, RunsCutShortEndCleanly)
 TEST(RealDrivers, AnotherAdapterGetsAnotherName)
 {
     ASSERT_TRUE(plug(true, "ftdi1", "VMFTDI02", "usb1"));
-    EXPECT_EQ(comtest(kComtest + "--send x --expect x --com COM5").first, 0) << "the second adapter echoes";
+    EXPECT_EQ(comtest(kComtest + "--send x --expect x --com COM7").first, 0) << "the second adapter echoes";
     EXPECT_EQ(comtest("grep -v '^#' \"$XDG_CONFIG_HOME/comtest/ports\"").second,
-        "COM4 by-id usb-QEMU_QEMU_USB_SERIAL_VMFTDI01-if00-port0\nCOM5 by-id "
+        "COM4 by-id usb-QEMU_QEMU_USB_SERIAL_VMFTDI01-if00-port0\nCOM7 by-id "
         "usb-QEMU_QEMU_USB_SERIAL_VMFTDI02-if00-port0\n");
     plug(false, "ftdi1", "VMFTDI02");
 }
