@@ -27,7 +27,9 @@ struct Dialogs : ::testing::Test {
     const Values defaults { "COM1", "19200", "0", "8", "0" };
     static void typeOver(QComboBox* b, const QString& k)
     {
-        b->setFocus(), b->lineEdit()->selectAll(), QTest::keyClicks(b->lineEdit(), k);
+        b->setFocus();
+        b->lineEdit()->selectAll();
+        QTest::keyClicks(b->lineEdit(), k);
     }
     static void focus(QWidget* w) { w->activateWindow(), waitUntil(std::bind(&QWidget::isActiveWindow, w)); }
     static void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
@@ -42,7 +44,8 @@ struct Dialogs : ::testing::Test {
             if (!ran && (ran = QApplication::activeModalWidget() == dialog))
                 focus(dialog), steps(), stayed = dialog->isVisible(), dialog->reject();
         });
-        poll.start(5), focus(Form1);
+        poll.start(5);
+        focus(Form1);
         QTest::keySequence(Form1, QKeySequence(dialog == Form19 ? "F1" : "Ctrl+P"));
         EXPECT_TRUE(ran) << "the dialog showed modally";
         return stayed;
@@ -114,7 +117,9 @@ TEST_F(Dialogs, AboutShowsTheVersionReadOnlyButSelectableUntilOk)
 {
     EXPECT_FALSE(whileOpen(Form19, [] {
         QPlainTextEdit* memo = Form19->Memo1;
-        memo->setFocus(), QTest::keyClicks(memo, "x"), QTest::keyClick(memo, Qt::Key_End, Qt::ShiftModifier);
+        memo->setFocus();
+        QTest::keyClicks(memo, "x");
+        QTest::keyClick(memo, Qt::Key_End, Qt::ShiftModifier);
         EXPECT_EQ(memo->textCursor().selectedText().toStdString(), "Software Version:" COMTEST_VERSION);
         click(Form19->OK_Button);
     }));
@@ -123,7 +128,10 @@ TEST_F(Dialogs, AboutShowsTheVersionReadOnlyButSelectableUntilOk)
 TEST_F(Dialogs, ComboEditsRunTheHandlerOnceForEachUserEdit)
 {
     QComboBox box;
-    box.setEditable(true), box.addItems({ "110", "300" }), box.show(), focus(&box);
+    box.setEditable(true);
+    box.addItems({ "110", "300" });
+    box.show();
+    focus(&box);
     std::vector<std::string> seen;
     platform::watchUserEdits(&box, &box, [&] { seen.push_back(box.currentText().toStdString()); });
     QLineEdit* edit = box.lineEdit();

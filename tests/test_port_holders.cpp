@@ -143,7 +143,8 @@ TEST(PortHolders, UnseenProcessesCountWhenTheirArgumentsNameTheDevice)
             return setgid(65534) == 0 && setuid(65534) == 0 && findOpeners(pty.slavePath()).unseen;
         });
         EXPECT_EQ(nobody.holding(), named);
-        kill(-shell, SIGKILL), waitpid(shell, nullptr, 0);
+        kill(-shell, SIGKILL);
+        waitpid(shell, nullptr, 0);
     }
 }
 

@@ -45,7 +45,9 @@ TEST_F(Port, SettingsReachThePtyAndTheLineIsRaw)
 {
     termios before {};
     ASSERT_EQ(tcgetattr(pty.slaveFd(), &before), 0);
-    before.c_cflag |= CRTSCTS, before.c_iflag |= IXON | ICRNL, before.c_lflag |= ICANON | ECHO;
+    before.c_cflag |= CRTSCTS;
+    before.c_iflag |= IXON | ICRNL;
+    before.c_lflag |= ICANON | ECHO;
     ASSERT_EQ(tcsetattr(pty.slaveFd(), TCSANOW, &before), 0);
     const std::pair<LineSettings, uint32_t> rows[]
         = { { { 12345, 3, 7, 2 }, kSpeedInField | PARODD | CMSPAR | CSTOPB },
@@ -57,21 +59,27 @@ TEST_F(Port, SettingsReachThePtyAndTheLineIsRaw)
         LineBits line;
         LineSettings read;
         bool isPty = false;
-        ASSERT_TRUE(readLineBits(pty.slaveFd(), line) && readLineSettings(port, read, &isPty) && isPty);
+        ASSERT_TRUE(readLineBits(pty.slaveFd(), line));
+        ASSERT_TRUE(readLineSettings(port, read, &isPty));
+        EXPECT_TRUE(isPty);
         EXPECT_EQ(
             line.cflag & (CBAUD | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS), bits | CS8 | CRTSCTS);
         EXPECT_EQ(line.iflag | line.oflag | line.lflag, uint32_t(IXON));
         EXPECT_EQ(inputSpeed(line) + read.baudRate, 2 * (taken ? settings.baudRate : 300));
     }
-    ASSERT_TRUE(pty.write("a\rb\n\x03") == 5 && waiting(port, 5));
+    ASSERT_EQ(pty.write("a\rb\n\x03"), 5u);
+    ASSERT_TRUE(waiting(port, 5));
     EXPECT_EQ(take(port, 5) + pty.readAvailable(), "a\rb\n\x03") << "received as sent, no echo";
     serial::sendBytes(port, std::string("x\n\0y", 4));
     EXPECT_EQ(pty.read(4), std::string("x\n\0y", 4)) << "sent as given";
-    EXPECT_FALSE(
-        readModemInputs(port) || setRequestToSend(port, true) || startLoopMode(port) || inLoopMode(port));
+    EXPECT_FALSE(readModemInputs(port)) << "a pty has no modem lines";
+    EXPECT_FALSE(setRequestToSend(port, true));
+    EXPECT_FALSE(startLoopMode(port)) << "nor loop mode";
+    EXPECT_FALSE(inLoopMode(port));
     // A pty master is no pty slave, yet forces 8 data bits: a driver changing a setting is refused.
     const PortHandle master = openDeviceExclusive("/dev/ptmx").handle;
-    EXPECT_TRUE(applyLineSettings(master, {}) && !applyLineSettings(master, { 19200, 0, 7, 0 }));
+    EXPECT_TRUE(applyLineSettings(master, {}));
+    EXPECT_FALSE(applyLineSettings(master, { 19200, 0, 7, 0 })) << "7 data bits read back as 8";
     closePort(master);
 }
 
@@ -81,14 +89,14 @@ TEST_F(Port, ReceiveTakesUpTo128WaitingBytes)
     uint8_t buffer[serial::kReceiveCap + 1];
     for (const int count : { 0, 128, 129, 10000 }) {
         const std::string sent(size_t(count), 'r'); // a pty's line discipline holds 4095 of them at most
-        ASSERT_TRUE(pty.write(sent) == sent.size()
-            && PtyPair::waitUntil([&] { return bytesWaiting(port) >= std::min(count, 4095); }));
+        ASSERT_EQ(pty.write(sent), sent.size());
+        ASSERT_TRUE(PtyPair::waitUntil([&] { return bytesWaiting(port) >= std::min(count, 4095); }));
         const int before = bytesWaiting(port);
         std::fill(std::begin(buffer), std::end(buffer), 0xEE);
         const serial::Reception got = serial::receiveInto(port, buffer);
         const bool read = count <= serial::kReceiveCap;
-        EXPECT_TRUE(got.outcome == (read ? Outcome::Read : Outcome::Discarded)
-            && got.count == (read ? count : before));
+        EXPECT_EQ(got.outcome, read ? Outcome::Read : Outcome::Discarded) << count;
+        EXPECT_EQ(got.count, read ? count : before) << count;
         EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), sizeof buffer),
             read ? sent + '\0' + std::string(128 - count, '\xEE') : std::string(129, '\xEE'));
         EXPECT_FALSE(PtyPair::waitUntil([&] { return bytesWaiting(port) != 0; }, 20ms))
@@ -99,7 +107,8 @@ TEST_F(Port, ReceiveTakesUpTo128WaitingBytes)
         // A forked child holds all our descriptors, so none is made unless the port is to be shared.
         const auto sharer
             = shared ? std::make_unique<HolderProcess>(pty.slavePath(), HolderProcess::Way::Share) : nullptr;
-        ASSERT_TRUE(pty.write("stale") == 5 && waiting(port, 5));
+        ASSERT_EQ(pty.write("stale"), 5u);
+        ASSERT_TRUE(waiting(port, 5));
         closePort(port);
         port = openDeviceExclusive(pty.slavePath()).handle;
         EXPECT_EQ(take(port, 3) + take(port, 8), shared ? "stale" : "") << "shared " << shared;
@@ -115,15 +124,18 @@ TEST_F(Port, WritesAreBoundAndGonePortsAreToldApart)
     auto start = Clock::now();
     EXPECT_LT(
         writeAll(port, reinterpret_cast<const uint8_t*>(payload.data()), payload.size()), payload.size());
-    EXPECT_TRUE(Clock::now() - start > 1650ms && Clock::now() - start < 2500ms) << "bound by its line time";
+    EXPECT_GT(Clock::now() - start, 1650ms) << "it waited its line time";
+    EXPECT_LT(Clock::now() - start, 2500ms) << "and a second, no more";
     PtyPair other;
     const PortHandle hungUp = openDeviceExclusive(other.slavePath()).handle;
     EXPECT_EQ(lineState(hungUp), LineState::Up);
     ASSERT_EQ(ioctl(other.slaveFd(), TIOCVHANGUP), 0);
-    EXPECT_TRUE(lineState(hungUp) == LineState::CarrierLost && bytesWaiting(hungUp) == 0);
+    EXPECT_EQ(lineState(hungUp), LineState::CarrierLost);
+    EXPECT_EQ(bytesWaiting(hungUp), 0);
     closePort(hungUp);
     EXPECT_EQ(lineState(port), LineState::Up) << "whatever failed on another port just before";
-    ASSERT_TRUE(pty.write("lost") == 4 && waiting(port, 4));
+    ASSERT_EQ(pty.write("lost"), 4u);
+    ASSERT_TRUE(waiting(port, 4));
     pty.closeMaster();
     EXPECT_EQ(lineState(port), LineState::Vanished);
     EXPECT_EQ(bytesWaiting(port) + take(port, 4).size(), 0u);
@@ -148,7 +160,8 @@ TEST_F(Port, OpenAndConfigureReportsWhichStepFailed)
         std::vector<std::string> reports;
         bool held = false;
         const auto report = [&](const char* message) {
-            reports.push_back(message), held = isPort(opened) && !HolderProcess(pts).holding();
+            reports.push_back(message);
+            held = isPort(opened) && !HolderProcess(pts).holding();
         };
         const bool configured = serial::openAndConfigure(opened, request, report);
         const bool ok = failure == None;
@@ -188,7 +201,8 @@ TEST(LoopbackPort, EchoesAndDrainsDuringALongWrite)
     ASSERT_TRUE(loopback.start());
     const PortHandle port = openDeviceExclusive(loopback.devicePath()).handle;
     serial::sendBytes(port, "A\nB\r\x03");
-    EXPECT_TRUE(waiting(port, 5) && take(port, 8) == "A\nB\r\x03") << "echoed as sent";
+    ASSERT_TRUE(waiting(port, 5));
+    EXPECT_EQ(take(port, 8), "A\nB\r\x03") << "echoed as sent";
     ASSERT_TRUE(applyLineSettings(port, { 115200, 0, 8, 0 }));
     serial::sendBytes(port, std::string(3000, 'x'));
     EXPECT_TRUE(waiting(port, 3000)) << "every byte came back";

@@ -76,7 +76,8 @@ TEST(SettingsFileWindow, OpenAndSave)
         "COM1 19200 080 COM2 9600 080 COM1 19200 " + folder.path + "/saved.txt 111000 "
             + fileOf({}).substr(36, 256));
     // A good file goes to the dialog (not to the main window's line) with its block, and ends the tests.
-    Form1->PCTest_Timer->setEnabled(true), Form1->TXStart_Timer->setEnabled(true);
+    Form1->PCTest_Timer->setEnabled(true);
+    Form1->TXStart_Timer->setEnabled(true);
     EXPECT_EQ(run(Form1->FileOpen, "good.txt"), "");
     EXPECT_EQ(state(),
         "COM3 115200 272 COM3 115200 272 COM3 115200 " + folder.path + "/good.txt 000100 "

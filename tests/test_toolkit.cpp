@@ -57,10 +57,14 @@ TEST(WindowTimer, TicksEveryIntervalWhileEnabledEnablingAgainChangesNothingDisab
 {
     Form form;
     QElapsedTimer clock;
-    clock.start(), form.timer->setEnabled(true);
-    while (clock.elapsed() < 1300)
-        spinFor(std::chrono::milliseconds(50)), form.timer->setEnabled(true); // a restart would never tick
-    form.timer->setEnabled(false), spinFor(std::chrono::milliseconds(500)); // past the tick due at 1500 ms
+    clock.start();
+    form.timer->setEnabled(true);
+    while (clock.elapsed() < 1300) {
+        spinFor(std::chrono::milliseconds(50));
+        form.timer->setEnabled(true); // a restart would never tick
+    }
+    form.timer->setEnabled(false);
+    spinFor(std::chrono::milliseconds(500)); // past the tick due at 1500 ms
     EXPECT_EQ(form.ticks, 2) << "neither restarted by each enabling, nor early, nor left running";
 }
 

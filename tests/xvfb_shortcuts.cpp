@@ -16,9 +16,11 @@ TEST(OnX11, EveryMenuShortcutReachesItsCommandFromEitherEditBox)
                 action, &QAction::triggered, [&hits, action] { hits += action->objectName().toStdString(); });
     for (QLineEdit* edit : { Form1->RX_Edit, Form1->TX_Edit })
         for (const auto& [key, expected] : keys) {
-            Form1->activateWindow(), edit->setFocus();
+            Form1->activateWindow();
+            edit->setFocus();
             ASSERT_TRUE(waitUntil([edit] { return Form1->isActiveWindow() && edit->hasFocus(); }));
-            hits.clear(), QTest::keySequence(edit, QKeySequence(key));
+            hits.clear();
+            QTest::keySequence(edit, QKeySequence(key));
             EXPECT_EQ(hits, expected) << key << " in " << edit->objectName().toStdString();
         }
 }
