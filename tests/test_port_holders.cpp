@@ -92,8 +92,9 @@ TEST(PortHolders, EachHolderIsReportedAndRefusesTheOpenUntilItIsGone)
         const PortHolders found = findHolders(held.device);
         EXPECT_EQ(found.lockFileHolder, row.live && named != getpid() ? std::optional(named) : std::nullopt);
         EXPECT_EQ(found.lockHolder, row.locked ? std::optional(holder) : std::nullopt);
-        EXPECT_TRUE(found.locked == row.locked
-            && std::count(found.openBy.begin(), found.openBy.end(), holder) == (holder != 0));
+        EXPECT_EQ(found.locked, row.locked) << "a lock on the node";
+        EXPECT_EQ(std::count(found.openBy.begin(), found.openBy.end(), holder), holder != 0)
+            << "among the openers";
         EXPECT_EQ(found.terminal.controllingSession,
             row.failure == ControllingTerminal ? std::optional(holder) : std::nullopt);
 

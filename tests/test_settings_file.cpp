@@ -31,7 +31,9 @@ TEST(SettingsFileFormat, RefusesWhatIsNoWholeSettingsFileAndCarriesTheRest)
         // Empty, short, another letter case, no zero byte, a shorter header text, cut after the header:
         // copies changed in place, as GCC 12 at -O3 takes operator+ on them for an overlap (-Wrestrict).
         std::vector<std::string> bad { {}, f.substr(0, 35), f, f, f, f.substr(0, 36), f.substr(0, 295) };
-        bad[2][0] = 'v', bad[3][35] = ' ', bad[4][34] = '\0';
+        bad[2][0] = 'v';
+        bad[3][35] = ' ';
+        bad[4][34] = '\0';
         for (const std::string& bytes : bad)
             EXPECT_FALSE(decoded(bytes)) << testing::PrintToString(bytes.substr(0, 40));
     }
