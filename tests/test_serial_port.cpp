@@ -193,6 +193,9 @@ TEST_F(Port, HoldsItsLocksUntilTheCloseThroughADeferredSignalAndAChildsExit)
     EXPECT_EQ(pty.locksLeft(), held) << "after a forked child's exit";
     closePort(std::exchange(port, kInvalidPort));
     EXPECT_EQ(pty.locksLeft(), "") << "after the close";
+    struct sigaction brokenPipe { };
+    sigaction(SIGPIPE, nullptr, &brokenPipe);
+    EXPECT_NE(brokenPipe.sa_handler, SIG_IGN) << "SIGPIPE is ignored only while a port is held";
 }
 
 TEST(LoopbackPort, EchoesAndDrainsDuringALongWrite)
