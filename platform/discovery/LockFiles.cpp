@@ -73,14 +73,6 @@ std::string readSome(int fd)
     return content;
 }
 
-bool sameFile(int fd, const std::string& path)
-{
-    struct stat opened { };
-    struct stat named { };
-    return fstat(fd, &opened) == 0 && lstat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev
-        && opened.st_ino == named.st_ino;
-}
-
 // Our record of the lock file at path, when this process made it (a forked child's copy is not its own).
 std::optional<PortRegistry::OwnLockFile> madeHere(const std::string& path)
 {
@@ -115,7 +107,7 @@ Verdict judge(const std::string& path, bool removeStale)
         verdict.pid = pidOnFirstLine(readSome(fd));
         verdict.live = held || !verdict.pid || isLiveHolder(*verdict.pid, path);
         // Checked against the open file, so that a file someone made meanwhile is not the one removed.
-        if (!verdict.live && removeStale && sameFile(fd, path))
+        if (!verdict.live && removeStale && sameFile(fd, path.c_str()))
             unlink(path.c_str());
     }
     close(fd);
@@ -226,7 +218,7 @@ void removeOwnLockFile(const std::string& path)
     const auto own = madeHere(path);
     if (!own)
         return;
-    if (sameFile(own->fd, path))
+    if (sameFile(own->fd, path.c_str()))
         unlink(path.c_str());
     // Closing lets go of the flock; the file is gone by then, so nobody takes the unlocked one.
     close(own->fd);

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -41,6 +42,14 @@ std::string resolvedPath(const std::string& path)
 {
     char buffer[PATH_MAX];
     return ::realpath(path.c_str(), buffer) ? std::string(buffer) : path;
+}
+
+bool sameFile(int fd, const char* path)
+{
+    struct stat opened { };
+    struct stat named { };
+    return fstat(fd, &opened) == 0 && lstat(path, &named) == 0 && opened.st_dev == named.st_dev
+        && opened.st_ino == named.st_ino;
 }
 
 } // namespace platform

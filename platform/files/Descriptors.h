@@ -18,6 +18,10 @@ std::string descriptorPath(int fd);
 // Writes all size bytes at offset, going on after a short write or a signal; false on any failure.
 bool writeAllAt(int fd, const void* data, size_t size, off_t offset);
 
+// Whether path names the very file that fd has open (a link at path does not). Uses only calls
+// that a signal handler may make.
+bool sameFile(int fd, const char* path);
+
 // The path with every link, "." and ".." resolved; the path as given when it cannot be resolved.
 std::string resolvedPath(const std::string& path);
 

@@ -1,5 +1,6 @@
 #include "platform/tty/ExitPath.h"
 
+#include "platform/files/Descriptors.h"
 #include "platform/registry/PortRegistry.h"
 #include "platform/tty/ModemLines.h"
 
@@ -10,7 +11,6 @@
 #include <mutex>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -37,14 +37,6 @@ Slot* slotOf(PortHandle port)
         if (ours(slot) && slot.port == port)
             return &slot;
     return nullptr;
-}
-
-bool sameFile(int fd, const char* path)
-{
-    struct stat held { };
-    struct stat named { };
-    return fstat(fd, &held) == 0 && stat(path, &named) == 0 && held.st_dev == named.st_dev
-        && held.st_ino == named.st_ino;
 }
 
 // Only calls that a signal handler may make.
