@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 // The parsed line in words ("-" for an option not given), then the mappings and toolkit words in order.
 std::string fields(const CommandLine& l)
 {
@@ -47,6 +49,7 @@ TEST(CommandLine, GoodLinesSetTheirFieldsAndBadOnesGiveTheirOneLineReason)
 --port COM1= | --port COM1=: no device given for COM1
 --port | --port needs a value
 -style fusion stray | unexpected argument: stray
+stray -style | unexpected argument: stray
 --help=yes | --help takes no value
 --send a --check COM1 | --send and --check cannot be given together
 --selftest --selftest | --selftest given twice
@@ -86,6 +89,12 @@ TEST(Bytes, HexIsReadInTheUsualSpellings)
     for (const char* bad : { "414", "zz", "41-42", "0x", "4g", "0x4 1" })
         EXPECT_EQ(parseHexBytes(bad), std::nullopt) << bad;
     EXPECT_EQ(hexText("AB\r", "0x"), "0x41 0x42 0x0D");
+}
+
+TEST(CommandLine, UsageIsTheOneTheReadmeShows)
+{
+    const std::string readme { std::istreambuf_iterator<char>(std::ifstream(COMTEST_README).rdbuf()), {} };
+    EXPECT_NE(readme.find("```text\n" + usageText() + "```"), std::string::npos) << usageText();
 }
 
 int main(int argc, char** argv)

@@ -49,7 +49,9 @@ std::pair<int, std::string> run(std::string words)
 
 TEST(Commands, SayWhatTheyFoundAndExitWithIt)
 {
-    PtyPair flocked;
+    PtyPair exclusive;
+    HolderProcess excluder(exclusive.slavePath(), HolderProcess::Way::Exclusive);
+    PtyPair flocked; // and its holder has the other pty open too, by birth
     HolderProcess flocker(flocked.slavePath());
     const std::string dir = testing::TempDir() + std::to_string(getpid());
     writeSettingsFile(dir + "e72", "COM9", 9600, 2, 7, 2);
@@ -57,12 +59,14 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
     writeSettingsFile(dir + "4800", "COM2", 4800, 0, 8, 0);
     writeSettingsFile(dir + "0", "COM1", 0, 0, 8, 0);
     // words | bytes on the wire | the reply | exit status | what it prints, blanks squeezed. "$" is the
-    // pty (COM1, 2 and 7), "@" one that "#" holds with flock (COM3).
+    // pty (COM1, 2 and 7), "@" one that "#" holds with flock (COM3), "^" one that "*" opened exclusively
+    // (COM5).
     for (const auto& row : rowsOf(R"(
 --check COM1 |  |  | 0 | COM1 ($): free¶
 !--check COM1 |  |  | 0 | COM1 ($): free (also open by PID & (test_headless))¶
 --port COM1=/dev/console --check COM1 |  |  | 1 | COM1 (/dev/console): busy: system console¶
 !--check COM3 |  |  | 1 | ): busy: held by PID # (test_headless), flock¶
+--check COM5 |  |  | 1 | ): busy: exclusive open by one of PID * (test_headless), PID # (test_headless)¶
 --port COM1=/dev/nope --check COM1 |  |  | 1 | COM1 (/dev/nope): missing: no device /dev/nope¶
 --port COM1=/etc/hostname --check COM1 |  |  | 1 | ): not a tty: /etc/hostname is no terminal device¶
 --check COM1 --settings %e72 |  |  | 0 | ¶asked: 9600 baud, 7 data bits, parity Even, stop bits 2¶driver has
@@ -90,9 +94,10 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
         PtyPair pty;
         const std::map<std::string, std::string> names { { "$", pty.slavePath() }, { "%", dir },
             { "@", flocked.slavePath() }, { "#", std::to_string(flocker.pid()) },
-            { "&", std::to_string(getpid()) }, { "¶", "\n" } };
+            { "&", std::to_string(getpid()) }, { "¶", "\n" }, { "^", exclusive.slavePath() },
+            { "*", std::to_string(excluder.pid()) } };
         auto done = std::async(std::launch::async, run,
-            expand("--port COM1=$ --port COM2=$ --port COM7=$ --port COM3=@ " + row[0], names));
+            expand("--port COM1=$ --port COM2=$ --port COM7=$ --port COM3=@ --port COM5=^ " + row[0], names));
         EXPECT_EQ(pty.read(expand(row[1]).size(), std::chrono::seconds(5)), expand(row[1])) << row[0];
         pty.write(expand(row[2], names));
         if (row[3] == "3" && !row[1].empty()) // unplugged, or hung up

@@ -126,6 +126,27 @@ TEST(PortHolders, EachHolderIsReportedAndRefusesTheOpenUntilItIsGone)
     umask(mask);
 }
 
+// Line 1 as minicom and lockdev read it: a live PID names the holder; a number that cannot be a PID
+// keeps the port held (it cannot be judged); a dead PID's file is stale and removed.
+TEST(LockFiles, TheFirstLineNamesTheHolderOrKeepsThePortHeld)
+{
+    HolderProcess live([] { return true; });
+    const std::string pid = std::to_string(live.pid());
+    const std::pair<std::string, std::string> rows[] { { "  " + pid + "\n", pid }, { pid, pid },
+        { "\t" + pid + " comtest\n", pid }, { pid + "\r\n", pid }, { pid + "x\n", "held" }, { "0\n", "held" },
+        { "-1\n", "held" }, { "2147483648\n", "held" }, { "\n" + pid, "held" }, { "", "held" },
+        { "2147483647\n", "stale" }, { " 2147483647 x\n", "stale" } };
+    for (const auto& [content, verdict] : rows) {
+        Held held;
+        ASSERT_TRUE(held.write(content));
+        const std::optional<int> holder = liveLockHolder(held.device);
+        const bool kept = !clearStaleLockFiles(held.device);
+        EXPECT_EQ(holder ? std::to_string(*holder) : kept ? "held" : "stale", verdict) << content;
+        EXPECT_EQ(access(held.lock.c_str(), F_OK) == 0, verdict != "stale")
+            << "the file is left: " << content;
+    }
+}
+
 // Another user cannot read root's descriptors: a process of root's counts for them only when its
 // arguments name the device, by path or by a bare tty name (a pty's bare name is a number, as any is).
 TEST(PortHolders, UnseenProcessesCountWhenTheirArgumentsNameTheDevice)

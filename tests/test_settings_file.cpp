@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sys/fsuid.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,33 +41,43 @@ TEST(SettingsFileFormat, RefusesWhatIsNoWholeSettingsFileAndCarriesTheRest)
     }
 }
 
-// Per set-up of f, as us or nobody (who may make no file here): a read, a replacement, what is left.
+// Per set-up of f, as us, nobody (who may make no file here) or on a full disk: a read, a replacement, what
+// is left.
 TEST(FileAccess, ReadGivesRegularFilesOnlyAndReplaceLeavesTheNewBytesOrTheOldFile)
 {
     const std::string spaces = "printf %1000s >f && chmod 640 f && chown ", rw = "-rw-r--r-- root:root\n";
-    const std::tuple<std::string, bool, std::string, bool, std::string> rows[] {
-        { ":", false, "refused", true, rw + "new" }, { ":>f", false, "", true, rw + "new" },
-        { spaces + "nobody f", false, std::string(296, ' '), true, "-rw-r----- nobody:root\nnew" },
-        { spaces + ":nogroup f", false, std::string(296, ' '), true, "-rw-r----- root:nogroup\nnew" },
-        { "mkdir d && echo old >d/f && ln -s d/f f", false, "old\n", true, "link\n" + rw + "new" },
-        { "ln -s dangling f", false, "refused", true, "link\n" + rw + "new" },
-        { "ln -s missing/f f", false, "refused", false, "link\n" },
-        { "mkfifo f", false, "refused", false, "prw-r--r-- root:root\n" },
-        { "ln -s /dev/zero f", false, "refused", false, "link\ncrw-rw-rw- root:root\n" },
-        { "echo old >f && chmod 444 f && chmod 777 .", true, "old\n", false, "-r--r--r-- root:root\nold\n" },
-        { spaces + "nobody f", true, std::string(296, ' '), true, "-rw-r----- nobody:root\nnew" } // in place
+    const std::tuple<std::string, std::string, std::string, bool, std::string> rows[] {
+        { ":", "", "refused", true, rw + "new" }, { ":>f", "", "", true, rw + "new" },
+        { spaces + "nobody f", "", std::string(296, ' '), true, "-rw-r----- nobody:root\nnew" },
+        { spaces + ":nogroup f", "", std::string(296, ' '), true, "-rw-r----- root:nogroup\nnew" },
+        { "mkdir d && echo old >d/f && ln -s d/f f", "", "old\n", true, "link\n" + rw + "new" },
+        { "ln -s dangling f", "", "refused", true, "link\n" + rw + "new" },
+        { "ln -s missing/f f", "", "refused", false, "link\n" },
+        { "mkfifo f", "", "refused", false, "prw-r--r-- root:root\n" },
+        { "ln -s /dev/zero f", "", "refused", false, "link\ncrw-rw-rw- root:root\n" },
+        { "echo old >f", "full", "old\n", false, rw + "old\n" }, // a full disk: the old file stays whole
+        { "echo old >f && chmod 444 f && chmod 777 .", "nobody", "old\n", false,
+            "-r--r--r-- root:root\nold\n" },
+        { spaces + "nobody f", "nobody", std::string(296, ' '), true,
+            "-rw-r----- nobody:root\nnew" } // in place
     };
     const auto fds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
     ::umask(022);
     ::alarm(30); // a read that waits ends the run
-    for (const auto& [setUp, nobody, read, replaced, look] : rows) {
-        SCOPED_TRACE(setUp + (nobody ? " (nobody)" : ""));
+    const rlimit unlimited { RLIM_INFINITY, RLIM_INFINITY };
+    ::signal(SIGXFSZ, SIG_IGN); // a write past the file size limit fails instead
+    for (const auto& [setUp, as, read, replaced, look] : rows) {
+        SCOPED_TRACE(setUp + " " + as);
+        const bool nobody = as == "nobody";
         Folder folder;
         ASSERT_EQ(folder.sh(setUp + " && echo done"), "done\n");
         const auto open = fds();
         ::setfsgid(nobody ? 65534 : ::getegid()), ::setfsuid(nobody ? 65534 : ::geteuid());
         const auto got = platform::readSmallRegularFile(folder.path + "/f", 296);
+        const rlimit fileSize { as == "full" ? 2 : RLIM_INFINITY, RLIM_INFINITY };
+        ::setrlimit(RLIMIT_FSIZE, &fileSize);
         const bool took = platform::replaceFileContents(folder.path + "/f", { (const uint8_t*)"new", 3 });
+        ::setrlimit(RLIMIT_FSIZE, &unlimited);
         ::setfsuid(::geteuid()), ::setfsgid(::getegid());
         EXPECT_EQ(got ? std::string(got->begin(), got->end()) : "refused", read);
         EXPECT_EQ(took, replaced);
