@@ -185,6 +185,8 @@ TEST_F(Port, HoldsItsLocksUntilTheCloseThroughADeferredSignalAndAChildsExit)
     raise(SIGINT);
     EXPECT_EQ(deferredSignal(), SIGINT);
     EXPECT_EQ(pty.locksLeft(), held) << "after the deferred signal";
+    deferSignal(SIGINT);
+    EXPECT_EQ(deferredSignal(), 0) << "a signal noted for an earlier command is not the next one's";
     if (fork() == 0) { // its copy of the record is not its own
         releaseAll();
         _exit(0);

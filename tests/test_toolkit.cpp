@@ -7,8 +7,13 @@
 #include "support/WindowHarness.h"
 
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QToolBar>
+#include <QToolButton>
 
 using Fn = std::function<void()>;
 
@@ -68,14 +73,43 @@ TEST(WindowTimer, TicksEveryIntervalWhileEnabledEnablingAgainChangesNothingDisab
     EXPECT_EQ(form.ticks, 2) << "neither restarted by each enabling, nor early, nor left running";
 }
 
-TEST(FormScaler, ControlsPlacedByTheLayoutScaleByScreenOverLayoutDensity)
+// Each number of a layout scales by the screen's density over the layout's: places of controls that the
+// layout placed, fonts, the window less the frame the layout was drawn with, a main window's client area
+// below its menu, and tool bars. Labels stay wide enough for their captions; the window is centred.
+TEST(FormScaler, EveryNumberOfTheLayoutScalesByTheSameFactor)
 {
-    QWidget form, placed(&form), inner(&form); // the one without a name is the toolkit's own
-    placed.setObjectName("Placed"), placed.setGeometry(10, 20, 30, 40), inner.setGeometry(10, 20, 30, 40);
-    form.setProperty("layoutDpi", 48), platform::scaleForm(&form);
+    QMainWindow main;
+    QWidget dialog;
+    QWidget inner(&dialog); // without a name: the toolkit's own
+    QLabel placed("a caption wider than its place", &dialog);
+    QToolBar* bar = main.addToolBar("bar");
+    bar->addAction("tool");
+    main.menuBar()->addMenu("File");
+    placed.setObjectName("Placed");
+    placed.setGeometry(10, 20, 30, 40);
+    inner.setGeometry(10, 20, 30, 40);
+    for (const auto& [name, value] : { std::pair("layoutDpi", 48), { "fontPixelHeight", 12 },
+             { "outerWidth", 108 }, { "outerHeight", 84 }, { "clientWidth", 200 }, { "clientHeight", 100 },
+             { "toolButtonSize", 20 }, { "toolBarHeight", 25 } }) {
+        dialog.setProperty(name, value);
+        main.setProperty(name, value);
+    }
+    placed.setProperty("fontPixelHeight", 7);
+    platform::scaleForm(&dialog);
+    platform::scaleForm(&main);
     const double f = QGuiApplication::primaryScreen()->logicalDotsPerInch() / 48;
-    EXPECT_EQ(placed.geometry(), QRectF(10 * f, 20 * f, 30 * f, 40 * f).toRect());
+    const QRect scaledPlace = QRectF(10 * f, 20 * f, 30 * f, 40 * f).toRect();
+    EXPECT_EQ(
+        placed.geometry(), scaledPlace.adjusted(0, 0, placed.sizeHint().width() - scaledPlace.width(), 0));
     EXPECT_EQ(inner.geometry(), QRect(10, 20, 30, 40));
+    EXPECT_EQ(dialog.font().pixelSize(), qRound(12 * f)) << "the window's own font";
+    EXPECT_EQ(placed.font().pixelSize(), qRound(7 * f)) << "a control's font";
+    EXPECT_EQ(dialog.size(), QSize(100 * f, 50 * f)) << "less the frame of 8 by 34";
+    EXPECT_EQ(dialog.geometry().center(), QGuiApplication::primaryScreen()->availableGeometry().center());
+    EXPECT_EQ(main.size(), QSize(200 * f, 100 * f + main.menuBar()->sizeHint().height()));
+    EXPECT_EQ(bar->iconSize(), QSize(32 * f, 32 * f));
+    EXPECT_EQ(bar->height(), qRound(25 * f));
+    EXPECT_EQ(bar->findChildren<QToolButton*>().back()->size(), QSize(20 * f, 20 * f));
 }
 
 int main(int argc, char** argv)
