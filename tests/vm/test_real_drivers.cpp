@@ -162,46 +162,82 @@ bool plug(bool in, std::string id = "ftdi0", std::string serial = "VMFTDI01", st
     return (access(link.c_str(), F_OK) == 0) == in;
 }
 
-// A signal during --selftest --internal (its loop mode ends all the same), the adapter pulled during a
-// self-test or after a --send's reply came (its first read from the port, IN_ACCESS, has it all).
-TEST(RealDrivers, RunsCutShortEndCleanly)
+// Acts on a run under way: a signal to it (timeout passes it on), "unplug" (the adapter pulled out), or a
+// command for QEMU's monitor.
+bool act(const std::string& action, pid_t pid)
 {
-    const std::string internal = kComtest + "--port COM2=/dev/ttyS1 --selftest --internal --com COM2";
-    const std::tuple<std::string, int, int, int, std::string> rows[] {
-        // arguments; SIGNAL sent (0: adapter pulled) after AFTER lines (-1: the reply); status; ending
-        { internal, 0, 999, 0,
+    if (action.starts_with("SIG"))
+        return kill(pid, action == "SIGTERM" ? SIGTERM : SIGINT) == 0;
+    if (action == "unplug")
+        return plug(false);
+    return bool(std::ofstream("/dev/virtio-ports/comtest.monitor") << action << '\n');
+}
+
+// Self-tests, sustained traffic on each driver and the modem lines, also cut short: a signal during
+// --selftest --internal (its loop mode ends all the same), a break from the far end, the adapter pulled
+// during a self-test, a stress run, or after a --send's reply came (its first read from the port has it
+// all). Exit status and report; rates are not asserted, as QEMU's models have no baud timing.
+TEST(RealDrivers, RunsReportWhatTheyDidAndEndCleanlyWhenCutShort)
+{
+    const std::string internal = kComtest + "--port COM2=/dev/ttyS1 --selftest --internal --com COM2",
+                      s1 = kComtest + "--port COM2=/dev/ttyS1 --com COM2 ",
+                      usb = kComtest + "--port COM5=/dev/ttyUSB0 --com COM5 ", none = "";
+    const std::string zero = "frame 0, parity 0, overrun 0, break 0, buffer overrun 0\n";
+    // arguments; ACTION after LINES of output (-1: at the first read from DEVICE); exit status; output
+    const std::tuple<std::string, std::string, int, std::string, int, std::string> rows[] {
+        { internal, none, 0, "", 0,
             "\nDTR→DCD: not wired in loop mode\nRTS->CTS  PASS\nDTR->DSR  PASS\nOUT2->DCD  PASS\n400 of 400 "
             "rows passed\n$" },
-        { internal, SIGTERM, 5, -SIGTERM, "(PASS|FAIL).*\n$" },
-        { internal, SIGINT, 5, -SIGINT, "(PASS|FAIL).*\n$" },
+        { internal, none, 5, "SIGTERM", -SIGTERM, "(PASS|FAIL).*\n$" },
+        { internal, none, 5, "SIGINT", -SIGINT, "(PASS|FAIL).*\n$" },
         // past the 110 baud rows, which the chip cannot run; it ends at the row that finds it gone
-        { kComtest + "--port COM5=/dev/ttyUSB0 --selftest --com COM5", 0, 50, 3,
-            "(PASS|FAIL).*\nport vanished\n$" },
-        { kComtest + "--port COM5=/dev/ttyUSB0 --com COM5 --send x --expect x --wait 20000", 0, -1, 3,
+        { usb + "--selftest", none, 50, "unplug", 3, "(PASS|FAIL).*\nport vanished\n$" },
+        { usb + "--send x --expect x --wait 20000", "/dev/ttyUSB0", -1, "unplug", 3,
             "\nreceived 1 bytes\ntext: x\nhex: 78\nreply matches\nport vanished\n$" },
+        { s1 + "--stress --internal --bytes 20000", none, 0, "", 0,
+            "COM2 -> COM2: sent 20000, received 20000, verified 20000, lost 0, corrupted 0, extra "
+            "0.*\n.*COM2.*: "
+                + zero + "PASS" },
+        { kComtest
+                + "--port COM5=/dev/ttyS4 --port COM6=/dev/ttyS5 --com COM5 --to COM6 --stress --bytes 20000",
+            none, 0, "", 0,
+            "COM5 -> COM6: sent 20000, received 20000, verified 20000, lost 0.*\nCOM6 -> COM5: sent 20000, "
+            "received 20000, verified 20000, lost 0.*\n.*COM5.*: "
+                + zero + ".*COM6.*: " + zero + "PASS" },
+        { usb + "--stress --bytes 20000", none, 0, "", 0,
+            "verified 20000, lost 0, corrupted 0, extra 0.*\n.*: " + zero + "PASS" },
+        { kComtest + "--port COM5=/dev/ttyS4 --com COM5 --lines --rts off --dtr on", none, 0, "", 0,
+            "\nRTS off, DTR on \\(as set here.*\nCTS off, DSR off, DCD off, RI off\n$" },
+        { s1 + "--stress --internal --seconds 3", "/dev/ttyS1", -1, "chardev-send-break s1", 1,
+            "break 1, buffer overrun 0\nFAIL" },
+        // QEMU's FTDI model passes no break on: the driver sees none.
+        { usb + "--stress --seconds 3", "/dev/ttyUSB0", -1, "chardev-send-break usb0", 0,
+            "break 0, buffer overrun 0\nPASS" },
+        { usb + "--stress --seconds 20", "/dev/ttyUSB0", -1, "unplug", 3,
+            "COM5 -> COM5: sent [1-9].*\n.*: not read at the end: the port went away\nport vanished\n$" },
     };
-    for (const auto& [args, signal, after, status, ending] : rows) {
-        SCOPED_TRACE(args + ", signal " + std::to_string(signal) + " after " + std::to_string(after));
+    for (const auto& [args, device, lines, action, status, pattern] : rows) {
+        SCOPED_TRACE(args + ", " + action + " -> " + pattern);
         const int watch = inotify_init1(IN_CLOEXEC);
-        ASSERT_GE(inotify_add_watch(watch, "/dev/ttyUSB0", IN_ACCESS), 0);
+        ASSERT_TRUE(device.empty() || inotify_add_watch(watch, device.c_str(), IN_ACCESS) >= 0);
         const auto start = std::chrono::steady_clock::now();
         const auto [code, out] = comtest(args, [&, done = false](pid_t pid, const std::string& out) mutable {
-            pollfd reply { watch, POLLIN, 0 };
-            if (!done
-                && (after < 0 ? out.empty() && poll(&reply, 1, 30000) == 1
-                              : std::count(out.begin(), out.end(), '\n') >= after))
-                done = signal ? kill(pid, signal) == 0 : plug(false);
+            pollfd read { watch, POLLIN, 0 };
+            if (!done && !action.empty()
+                && (lines < 0 ? out.empty() && poll(&read, 1, 30000) == 1
+                              : std::count(out.begin(), out.end(), '\n') >= lines))
+                done = act(action, pid);
         });
         close(watch);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << "waited on";
         EXPECT_EQ(code, status) << out;
-        EXPECT_TRUE(std::regex_search(out, std::regex(ending))) << out;
-        int lines = 0, s1 = openPort("/dev/ttyS1"); // TIOCM_LOOP below: asm-generic/termios.h clashes
-        EXPECT_TRUE(ioctl(s1, TIOCMGET, &lines) == 0 && !(lines & 0x8000)) << "ttyS1 left in loop mode";
-        close(s1);
-        ASSERT_TRUE(signal || status == 0 || plug(true));
+        EXPECT_TRUE(std::regex_search(out, std::regex(pattern))) << out;
+        int modem = 0, uart = openPort("/dev/ttyS1"); // TIOCM_LOOP below: asm-generic/termios.h clashes
+        EXPECT_TRUE(ioctl(uart, TIOCMGET, &modem) == 0 && !(modem & 0x8000)) << "ttyS1 left in loop mode";
+        close(uart);
+        ASSERT_TRUE(action != "unplug" || plug(true));
     }
-    const std::string check = comtest(kComtest + "--check COM4").second; // after the replug
+    const std::string check = comtest(kComtest + "--check COM4").second; // after the replugs
     EXPECT_EQ(std::regex_replace(check, std::regex("USB\\d"), "USB#"), "COM4 (/dev/ttyUSB#): free\n");
 }
 
@@ -214,56 +250,6 @@ TEST(RealDrivers, AnotherAdapterGetsAnotherName)
         "COM4 by-id usb-QEMU_QEMU_USB_SERIAL_VMFTDI01-if00-port0\nCOM7 by-id "
         "usb-QEMU_QEMU_USB_SERIAL_VMFTDI02-if00-port0\n");
     plug(false, "ftdi1", "VMFTDI02");
-}
-
-// Sustained traffic on each driver, the modem lines, a break from the far end (QEMU's monitor) and
-// the adapter pulled out: exit status and report. Rates are not asserted: QEMU's models have no baud
-// timing.
-TEST(RealDrivers, StressRunsReportBytesAndTheDriversCounters)
-{
-    const std::string s1 = kComtest + "--port COM2=/dev/ttyS1 --com COM2 ",
-                      usb = kComtest + "--port COM5=/dev/ttyUSB0 --com COM5 ";
-    const std::string zero = "frame 0, parity 0, overrun 0, break 0, buffer overrun 0\n";
-    // arguments | the device whose first read starts the action | the action | exit status | output
-    const std::tuple<std::string, std::string, std::string, int, std::string> rows[] {
-        { s1 + "--stress --internal --bytes 20000", "", "", 0,
-            "COM2 -> COM2: sent 20000, received 20000, verified 20000, lost 0, corrupted 0, extra "
-            "0.*\n.*COM2.*: "
-                + zero + "PASS" },
-        { kComtest
-                + "--port COM5=/dev/ttyS4 --port COM6=/dev/ttyS5 --com COM5 --to COM6 --stress --bytes 20000",
-            "", "", 0,
-            "COM5 -> COM6: sent 20000, received 20000, verified 20000, lost 0.*\nCOM6 -> COM5: sent 20000, "
-            "received 20000, verified 20000, lost 0.*\n.*COM5.*: "
-                + zero + ".*COM6.*: " + zero + "PASS" },
-        { usb + "--stress --bytes 20000", "", "", 0,
-            "verified 20000, lost 0, corrupted 0, extra 0.*\n.*: " + zero + "PASS" },
-        { kComtest + "--port COM5=/dev/ttyS4 --com COM5 --lines --rts off --dtr on", "", "", 0,
-            "\nRTS off, DTR on \\(as set here.*\nCTS off, DSR off, DCD off, RI off\n$" },
-        { s1 + "--stress --internal --seconds 3", "/dev/ttyS1", "chardev-send-break s1", 1,
-            "break 1, buffer overrun 0\nFAIL" },
-        // QEMU's FTDI model passes no break on: the driver sees none.
-        { usb + "--stress --seconds 3", "/dev/ttyUSB0", "chardev-send-break usb0", 0,
-            "break 0, buffer overrun 0\nPASS" },
-        { usb + "--stress --seconds 20", "/dev/ttyUSB0", "unplug", 3,
-            "COM5 -> COM5: sent [1-9].*\n.*: not read at the end: the port went away\nport vanished\n$" },
-    };
-    for (const auto& [args, device, action, status, pattern] : rows) {
-        SCOPED_TRACE(args + " -> " + pattern);
-        const int watch = inotify_init1(IN_CLOEXEC);
-        const bool watched = !device.empty() && inotify_add_watch(watch, device.c_str(), IN_ACCESS) >= 0;
-        const auto [code, out] = comtest(args, [&, done = false](pid_t, const std::string& out) mutable {
-            pollfd reading { watch, POLLIN, 0 };
-            if (!done && watched && out.empty() && poll(&reading, 1, 30000) == 1)
-                done = action == "unplug"
-                    ? plug(false)
-                    : bool(std::ofstream("/dev/virtio-ports/comtest.monitor") << action << '\n');
-        });
-        close(watch);
-        EXPECT_EQ(code, status) << out;
-        EXPECT_TRUE(std::regex_search(out, std::regex(pattern))) << out;
-        ASSERT_TRUE(action != "unplug" || plug(true));
-    }
 }
 
 } // namespace
