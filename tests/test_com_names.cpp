@@ -113,9 +113,3 @@ TEST(ComNames, TwoWritersAtOnceKeepEveryNameAndReadersSeeWholeFiles)
     EXPECT_EQ(folder.sh("cd config/comtest && head -1 ports && ls -A"), "# kept by hand\nports\nports.lock\n")
         << "the comment kept and no temporary file left";
 }
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

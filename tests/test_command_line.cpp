@@ -96,9 +96,3 @@ TEST(CommandLine, UsageIsTheOneTheReadmeShows)
     const std::string readme { std::istreambuf_iterator<char>(std::ifstream(COMTEST_README).rdbuf()), {} };
     EXPECT_NE(readme.find("```text\n" + usageText() + "```"), std::string::npos) << usageText();
 }
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

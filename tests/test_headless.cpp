@@ -1,9 +1,6 @@
 // The commands without a window, run as main() runs them over ptys, and the device inventory.
-#include "headless/Commands.h"
 #include "platform/discovery/DeviceInventory.h"
 #include "platform/discovery/LockFiles.h"
-#include "platform/registry/PortRegistry.h"
-#include "platform/tty/Loopback.h"
 #include "serial/HexText.h"
 #include "support/FolderContents.h"
 #include "support/HolderProcess.h"
@@ -18,6 +15,7 @@
 #include <future>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -28,23 +26,6 @@ std::string expand(std::string cell, const std::map<std::string, std::string>& n
         for (size_t at; (at = cell.find(name)) != std::string::npos;)
             cell.replace(at, name.size(), value);
     return cell.starts_with("hex:") ? parseHexBytes(cell.substr(4)).value_or("?") : cell;
-}
-
-// The words as main() runs them, in this process through the streams; "!" in them runs the real binary.
-std::pair<int, std::string> run(std::string words)
-{
-    if (const size_t bang = words.find('!'); bang != std::string::npos)
-        return runProgram(words.erase(bang, 1));
-    const CommandLine line = parseLine(words);
-    platform::Loopback loopback;
-    platform::PortRegistry::instance().reset();
-    for (const auto& mapping : line.mappings)
-        platform::PortRegistry::instance().mapComPort(mapping.comNumber,
-            mapping.device.empty() && loopback.start() ? loopback.devicePath() : mapping.device);
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = line.error.empty() ? headless::runCommand(line, out, err) : -2;
-    return { status, out.str() + err.str() };
 }
 
 TEST(Commands, SayWhatTheyFoundAndExitWithIt)
@@ -96,7 +77,7 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
             { "@", flocked.slavePath() }, { "#", std::to_string(flocker.pid()) },
             { "&", std::to_string(getpid()) }, { "¶", "\n" }, { "^", exclusive.slavePath() },
             { "*", std::to_string(excluder.pid()) } };
-        auto done = std::async(std::launch::async, run,
+        auto done = std::async(std::launch::async, runWords,
             expand("--port COM1=$ --port COM2=$ --port COM7=$ --port COM3=@ --port COM5=^ " + row[0], names));
         EXPECT_EQ(pty.read(expand(row[1]).size(), std::chrono::seconds(5)), expand(row[1])) << row[0];
         pty.write(expand(row[2], names));
@@ -135,7 +116,7 @@ TEST(SelfTest, FailsTheRowThatCameBackWrong)
             for (const char c : pty.read(1, std::chrono::milliseconds(20)))
                 pty.write(std::string(1, char(c ^ (seen++ == 137 * 8 + 3))));
     });
-    const auto [status, out] = run("--port COM4=" + pty.slavePath() + " --selftest --com COM4");
+    const auto [status, out] = runWords("--port COM4=" + pty.slavePath() + " --selftest --com COM4");
     EXPECT_EQ(status, 1);
     EXPECT_NE(out.find("\n399 of 400 rows passed\n"), std::string::npos) << out;
     EXPECT_NE(out.find("  2400  Even       5     2  FAIL  sent 15 0A 00 1F 0F 10 1A 05, got 15 0A 00 1E"),
@@ -152,7 +133,7 @@ TEST(Commands, AnswerInJsonWithTheFactsOfTheirText)
 --selftest | 0 | /rows/399 | {"baud":115200,"data_bits":8,"parity":"Space","stop_bits":"2","passed":true,"detail":null}
 --stress --bytes 5000 | 0 | /directions/0/verified | 5000
 --lines | 3 | /error | "modem lines not offered by its driver")")) {
-        const auto [status, out] = run("--loopback --json " + row[0]);
+        const auto [status, out] = runWords("--loopback --json " + row[0]);
         EXPECT_EQ(status, std::stoi(row[1])) << row[0] << "\n" << out;
         const auto document = nlohmann::json::parse(out.substr(0, out.find('\n')), nullptr, false);
         const nlohmann::json::json_pointer pointer(row[2]);
@@ -174,7 +155,7 @@ TEST(Commands, PutEveryByteFromTheDeviceIntoJson)
     for (const size_t half : { 0, 128 }) {
         PtyPair pty;
         const std::string expect = std::regex_replace(hexText(all.substr(half, 128)), std::regex(" "), "");
-        auto done = std::async(std::launch::async, run,
+        auto done = std::async(std::launch::async, runWords,
             "--port COM1=" + pty.slavePath() + " --json --hex --send 00 --wait 300 --expect " + expect);
         EXPECT_EQ(pty.read(1), std::string(1, '\0')) << "sent";
         pty.write(all.substr(half, 128));
@@ -202,10 +183,4 @@ devices/usb/1/ttyUSB0/driver=/bus/ftdi_sio dev/ttyUSB0=node dev/serial/by-id/usb
     EXPECT_EQ(expand(found, { { root, "~" } }),
         "~/dev/ttyS2 serial   ;~/dev/ttyS10 serial8250   ;~/dev/ttyUSB0 ftdi_sio 0403:6001 A10K "
         "~/dev/serial/by-id/usb-A10K;");
-}
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

@@ -105,9 +105,3 @@ TEST(DriverLimits, RefuseWhatTheHardwareWouldRunOtherwise)
     for (const auto& [facts, settings, refusal] : rows)
         EXPECT_EQ(hardwareRefusal(facts, settings).value_or(""), refusal) << settings.baudRate << " baud";
 }
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -169,9 +169,3 @@ TEST(PortHolders, UnseenProcessesCountWhenTheirArgumentsNameTheDevice)
         waitpid(shell, nullptr, 0);
     }
 }
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

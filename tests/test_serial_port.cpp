@@ -213,9 +213,3 @@ TEST(LoopbackPort, EchoesAndDrainsDuringALongWrite)
     EXPECT_TRUE(waiting(port, 3000)) << "every byte came back";
     closePort(port);
 }
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

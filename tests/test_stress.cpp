@@ -1,9 +1,7 @@
 // The stress run: the pattern's rules, and whole runs over ptys with far ends that echo, drop,
 // corrupt and duplicate bytes, through one port and between two joined ports.
-#include "headless/Commands.h"
 #include "headless/StressPattern.h"
 #include "platform/discovery/LockFiles.h"
-#include "platform/registry/PortRegistry.h"
 #include "support/ParseArguments.h"
 #include "support/PtyPair.h"
 #include "support/RunProgram.h"
@@ -44,17 +42,6 @@ std::string edited(const headless::StressPattern& pattern, const std::string& ed
     if (kind == "noise")
         bytes.insert(at, std::string(count, '\x13'));
     return bytes;
-}
-
-// Runs the words in this process with the output's text.
-std::pair<int, std::string> run(const std::string& words)
-{
-    const CommandLine line = parseLine(words);
-    platform::PortRegistry::instance().reset();
-    for (const auto& mapping : line.mappings)
-        platform::PortRegistry::instance().mapComPort(mapping.comNumber, mapping.device);
-    std::ostringstream out;
-    return { line.error.empty() ? headless::runCommand(line, out, out) : -2, out.str() };
 }
 
 // A far end that echoes, with one fault at the byte numbered at.
@@ -120,7 +107,7 @@ flip | 1 | COM1 -> COM1: sent 30000, received 30000, verified 29999, lost 0, cor
 dup | 1 | COM1 -> COM1: sent 30000, received 30001, verified 30000, lost 0, corrupted 0, extra 1, first error at 10001)")) {
         PtyPair pty;
         std::jthread echo([&](std::stop_token stop) { farEnd(pty, row[0], 10000, stop); });
-        const auto [status, out] = run("--port COM1=" + pty.slavePath() + " --stress --bytes 30000");
+        const auto [status, out] = runWords("--port COM1=" + pty.slavePath() + " --stress --bytes 30000");
         EXPECT_EQ(status, std::stoi(row[1])) << row[0] << "\n" << out;
         EXPECT_NE(out.find(row[2]), std::string::npos) << row[0] << "\n" << out;
     }
@@ -136,7 +123,7 @@ TEST(Stress, TwoJoinedPortsCarryBothDirectionsAtOnce)
             a.write(b.read(1, 5ms));
         }
     });
-    const auto [status, out] = run("--port COM1=" + a.slavePath() + " --port COM2=" + b.slavePath()
+    const auto [status, out] = runWords("--port COM1=" + a.slavePath() + " --port COM2=" + b.slavePath()
         + " --stress --to COM2 --bytes 20000 --json");
     EXPECT_EQ(status, 0) << out;
     const auto report = nlohmann::json::parse(out.substr(0, out.find('\n')));
@@ -169,10 +156,4 @@ TEST(Stress, AnInterruptedOrVanishedRunStillReportsWhatItCounted)
             EXPECT_EQ(pty.locksLeft(), "") << "left on the port after Ctrl+C";
         }
     }
-}
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

@@ -1,4 +1,5 @@
-// Runs the real comtest binary (COMTEST_BINARY, set by ctest) and writes the settings files it reads.
+// Runs the commands, in the real binary (COMTEST_BINARY, set by ctest) or in this process, and writes
+// the settings files they read.
 #pragma once
 
 #include "serial/SettingsFile.h"
@@ -8,6 +9,9 @@
 
 // Runs "comtest ARGS" with no display at all: its exit status (-1 when it did not exit) and output.
 std::pair<int, std::string> runProgram(const std::string& args);
+// Runs the words as main() runs them, in this process through the streams (-2: bad words); "!" in them
+// runs the real binary instead.
+std::pair<int, std::string> runWords(std::string words);
 
 // Writes a settings file as the window's Save writes it.
 inline void writeSettingsFile(
