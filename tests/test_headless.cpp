@@ -62,7 +62,7 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
 --send hi --expect yo --wait 9000 | hi |  | 3 | : expected 2 bytes: 79 6F¶port vanished¶
 --settings %4800 --send abc | abc |  | 0 | COM2 ($): sent 3 bytes
 --settings %4800 --com COM7 --send q --wait 0 | q |  | 0 | COM7 ($): sent 1 bytes, waited 0 ms¶
---loopback --hex --send 4142 --expect 41,42 |  |  | 0 | ¶text: AB¶hex: 41 42¶reply matches¶
+!--loopback --hex --send 4142 --expect 41,42 |  |  | 0 | ¶text: AB¶hex: 41 42¶reply matches¶
 !--port COM1=/dev/nope --send x |  |  | 3 | comtest: 開啟通訊埠錯誤!! COM1 (/dev/nope): missing: no device
 --loopback --settings %0 --send x |  |  | 3 | refused (0 baud, 8 data bits, parity None, stop bits 1)¶
 --loopback --selftest |  |  | 0 | DTR->DCD not available (the driver has no modem lines)¶400 of 400 rows
@@ -70,6 +70,7 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
 !--bogus |  |  | 2 | comtest: unknown option: --bogus¶Usage: comtest
 --list-ports |  |  | 0 | ¶@ COM3 pty - - by # (test_headless) # (test_headless) -¶
 --list-ports --json |  |  | 0 | {"device":"@","com":"COM3","driver":"pty","usb_id":null,"serial":null,"by_id":null,"held":true,"holder":#,"open_by":[#],"terminal":null,"no_uart":false}
+--list-ports --json |  |  | 0 | "com":"COM5","driver":"pty","usb_id":null,"serial":null,"by_id":null,"held":false,"holder":null,"open_by":[*,#],"terminal":null,"no_uart":false}]
 !--version |  |  | 0 | comtest 0.00.01¶
 !--help |  |  | 0 | Usage: comtest)")) {
         PtyPair pty;
