@@ -47,13 +47,14 @@ TEST(LineBits, EachCodeBuildsItsBitsAndKeepsFlowControl)
              2500000, 3000000, 3500000, 4000000, 1, 12345, 4000001, 0 }) {
         const auto line = buildLine(kLeft, { baud, 0, 8, 0 });
         ASSERT_EQ(line.has_value(), baud != 0) << baud;
-        const uint32_t field = line ? line->cflag & (CBAUD | CIBAUD) : 0;
-        EXPECT_TRUE(baud == 1 || baud == 12345 || baud == 4000001
-                ? field == kSpeedInField
-                : !line || (field != kSpeedInField && constants.insert(field).second))
-            << baud << " has a constant of its own";
-        EXPECT_TRUE(
-            !line || outputSpeed(*line) + inputSpeed(*line) + describeLine(*line).baudRate == 3 * baud)
+        if (!line)
+            continue;
+        const uint32_t field = line->cflag & (CBAUD | CIBAUD);
+        const bool inField = baud == 1 || baud == 12345 || baud == 4000001;
+        EXPECT_EQ(field == kSpeedInField, inField) << baud << " goes in the field";
+        if (!inField)
+            EXPECT_EQ(constants.insert(field).second, true) << baud << " has a constant of its own";
+        EXPECT_EQ(outputSpeed(*line) + inputSpeed(*line) + describeLine(*line).baudRate, 3 * baud)
             << baud << " reads back";
     }
 }

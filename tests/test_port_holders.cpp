@@ -57,9 +57,7 @@ TEST(PortHolders, EachHolderIsReportedAndRefusesTheOpenUntilItIsGone)
             [](Held& h) { return h.by(h.device, Way::ControllingTerminal); } },
         { "minicom-style lock file", Busy, 1, 0, 1,
             [](Held& h) { return h.by([] { return true; }) && h.write(minicomStyle(h.holder->pid())); } },
-        { "dead PID's lock file", None, 0, 0, 1, [](Held& h) { return h.write(minicomStyle(INT_MAX)); } },
         { "lock file naming us", None, 0, 0, 1, [](Held& h) { return h.write(minicomStyle(getpid())); } },
-        { "lock file without a PID", Busy, 0, 0, 0, [](Held& h) { return h.write("  12ab\n"); } },
         { "dead PID's lock file, flocked as Qt does", Busy, 1, 0, 1,
             [](Held& h) { return h.write(minicomStyle(INT_MAX)) && h.by(h.lock); } },
         { "QLockFile", Busy, 1, 0, 1,
@@ -106,14 +104,18 @@ TEST(PortHolders, EachHolderIsReportedAndRefusesTheOpenUntilItIsGone)
                     + contentOf("/proc/sys/kernel/hostname")
                    : before);
         struct stat status { };
-        EXPECT_TRUE(!opened || (stat(held.lock.c_str(), &status) == 0 && (status.st_mode & 07777) == 0644));
-        // Qt takes a port we hold for taken however old our lock file is, and reads our PID in it.
         const timeval tenMinutesAgo[2] = { { time(nullptr) - 600, 0 }, { time(nullptr) - 600, 0 } };
-        EXPECT_TRUE(!opened || (utimes(held.lock.c_str(), tenMinutesAgo) == 0 && HolderProcess([&] {
-            QLockFile lock(held.lock.c_str());
-            qint64 pid = 0;
-            return !lock.tryLock(0) && lock.getLockInfo(&pid, nullptr, nullptr) && pid == getppid();
-        }).holding()));
+        if (opened) { // Qt takes a port we hold for taken however old our lock file is, and reads our PID
+            EXPECT_EQ(stat(held.lock.c_str(), &status) == 0 ? status.st_mode & 07777 : 0, 0644u);
+            EXPECT_EQ(utimes(held.lock.c_str(), tenMinutesAgo), 0);
+            EXPECT_EQ(HolderProcess([&] {
+                QLockFile lock(held.lock.c_str());
+                qint64 pid = 0;
+                return !lock.tryLock(0) && lock.getLockInfo(&pid, nullptr, nullptr) && pid == getppid();
+            }).holding(),
+                true)
+                << "Qt reads our aged lock file as live";
+        }
         closePort(result.handle);
         EXPECT_EQ(access(held.lock.c_str(), F_OK) == 0, !before.empty() && !opened)
             << "ours is removed at the close, a refused open leaves none";

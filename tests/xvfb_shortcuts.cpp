@@ -18,7 +18,8 @@ TEST(OnX11, EveryMenuShortcutReachesItsCommandFromEitherEditBox)
         for (const auto& [key, expected] : keys) {
             Form1->activateWindow();
             edit->setFocus();
-            ASSERT_TRUE(waitUntil([edit] { return Form1->isActiveWindow() && edit->hasFocus(); }));
+            ASSERT_TRUE(waitUntil([] { return Form1->isActiveWindow(); })) << "the window is active";
+            ASSERT_TRUE(waitUntil([edit] { return edit->hasFocus(); })) << "the box has the focus";
             hits.clear();
             QTest::keySequence(edit, QKeySequence(key));
             EXPECT_EQ(hits, expected) << key << " in " << edit->objectName().toStdString();
