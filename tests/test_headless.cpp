@@ -11,13 +11,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <filesystem>
 #include <future>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <thread>
-
-namespace fs = std::filesystem;
 
 // A cell with its names replaced ("¶" among them); "hex:" marks bytes written in hex.
 std::string expand(std::string cell, const std::map<std::string, std::string>& names = {})
@@ -34,7 +31,8 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
     HolderProcess excluder(exclusive.slavePath(), HolderProcess::Way::Exclusive);
     PtyPair flocked; // and its holder has the other pty open too, by birth
     HolderProcess flocker(flocked.slavePath());
-    const std::string dir = testing::TempDir() + std::to_string(getpid());
+    Folder folder;
+    const std::string dir = folder.path + "/";
     writeSettingsFile(dir + "e72", "COM9", 9600, 2, 7, 2);
     writeSettingsFile(dir + "1.5", "COM1", 9600, 0, 8, 1);
     writeSettingsFile(dir + "4800", "COM2", 4800, 0, 8, 0);
@@ -65,6 +63,7 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
 !--loopback --hex --send 4142 --expect 41,42 |  |  | 0 | ¶text: AB¶hex: 41 42¶reply matches¶
 !--port COM1=/dev/nope --send x |  |  | 3 | comtest: 開啟通訊埠錯誤!! COM1 (/dev/nope): missing: no device
 --loopback --settings %0 --send x |  |  | 3 | refused (0 baud, 8 data bits, parity None, stop bits 1)¶
+--selftest --internal |  |  | 3 | COM1 ($): loop mode not offered by its driver¶
 --loopback --selftest |  |  | 0 | DTR->DCD not available (the driver has no modem lines)¶400 of 400 rows
 --selftest | hex:150a001f0f101a05 |  | 3 | RESULT¶ 110 None 5 1 FAIL nothing came back¶port vanished¶
 !--bogus |  |  | 2 | comtest: unknown option: --bogus¶Usage: comtest
@@ -89,8 +88,6 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
         const std::string squeezed = std::regex_replace(out, std::regex(" +"), " ");
         EXPECT_NE(squeezed.find(expand(row[4], names)), std::string::npos) << row[0] << "\n" << out;
     }
-    for (const char* file : { "e72", "1.5", "4800", "0" })
-        fs::remove(dir + file);
 }
 
 // The kernel keeps TIOCEXCL while anyone else has the tty open: here the test keeps its slave open.
