@@ -1,4 +1,5 @@
 // The main window as start-up leaves it, the dialogs its commands open, its separator, and its tool tips.
+#include "platform/toolkit/FormScaler.h"
 #include "support/WindowHarness.h"
 
 #include <QFileDialog>
@@ -28,6 +29,10 @@ TEST(MainWindow, EachMenuItemAndToolBarButtonOpensItsDialog)
     }
     // Fusion would draw a separator's caption over its line, as a section title.
     EXPECT_EQ(Form1->ExitCtrlF1->text() + Form1->ExitCtrlF1->shortcut().toString(), "") << "a bare line";
+    for (const QWidget* form : std::array<QWidget*, 2> { Form1, Form23 }) // About's is built when shown
+        EXPECT_EQ(form->font().pixelSize(),
+            qRound(form->property("fontPixelHeight").toInt() * platform::densityFactor(form)))
+            << form->metaObject()->className() << " has its layout's font at this screen's density";
 }
 
 // Qt passes a tool-tip request on to the parent: the page control's tip must not show over the rest.
