@@ -31,9 +31,17 @@ struct Dialogs : ::testing::Test {
         b->lineEdit()->selectAll();
         QTest::keyClicks(b->lineEdit(), k);
     }
-    static void focus(QWidget* w) { w->activateWindow(), waitUntil(std::bind(&QWidget::isActiveWindow, w)); }
+    static void focus(QWidget* w)
+    {
+        w->activateWindow();
+        waitUntil(std::bind(&QWidget::isActiveWindow, w));
+    }
     static void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
-    static void press(QWidget* w, const QKeySequence& keys) { w->setFocus(), QTest::keySequence(w, keys); }
+    static void press(QWidget* w, const QKeySequence& keys)
+    {
+        w->setFocus();
+        QTest::keySequence(w, keys);
+    }
 
     // Runs steps in the modal loop of the dialog F1 or Ctrl+P shows, then rejects it; true if still up.
     static bool whileOpen(QDialog* dialog, const Fn& steps)
@@ -41,8 +49,13 @@ struct Dialogs : ::testing::Test {
         QTimer poll;
         bool ran = false, stayed = false;
         QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (!ran && (ran = QApplication::activeModalWidget() == dialog))
-                focus(dialog), steps(), stayed = dialog->isVisible(), dialog->reject();
+            if (ran || QApplication::activeModalWidget() != dialog)
+                return;
+            ran = true;
+            focus(dialog);
+            steps();
+            stayed = dialog->isVisible();
+            dialog->reject();
         });
         poll.start(5);
         focus(Form1);
@@ -64,7 +77,8 @@ TEST_F(Dialogs, OpeningShowsTheCommittedRowsWhoseValuesReadAsTheirTexts)
         Values shown;
         whileOpen(Form23, [&] { shown = texts(); });
         EXPECT_EQ(shown, Values({ port.first, baud.first, parity.first, bits.first, stop.first })) << r;
-        shown[2] = std::to_string(r % 5), shown[4] = std::to_string(2 * (r % 2)); // parity, stop bits: codes
+        shown[2] = std::to_string(r % 5); // parity and stop bits: their codes
+        shown[4] = std::to_string(2 * (r % 2));
         EXPECT_EQ(VALUES(Form23, Cur), shown) << "the others read as their texts";
     }
 }
@@ -135,13 +149,14 @@ TEST_F(Dialogs, ComboEditsRunTheHandlerOnceForEachUserEdit)
     std::vector<std::string> seen;
     platform::watchUserEdits(&box, &box, [&] { seen.push_back(box.currentText().toStdString()); });
     QLineEdit* edit = box.lineEdit();
-    typeOver(&box, "1"), press(edit, Qt::Key_Backspace), press(edit, Qt::Key_Down); // completed, cut, chosen
-    edit->setText("x"), box.setEditText("300"), box.setCurrentIndex(0); // the program's own changes
-    QGuiApplication::clipboard()->setText("CO"), edit->selectAll(), edit->paste(); // as the context menu does
+    typeOver(&box, "1"); // completed, cut, chosen
+    press(edit, Qt::Key_Backspace);
+    press(edit, Qt::Key_Down);
+    edit->setText("x"); // the program's own changes
+    box.setEditText("300");
+    box.setCurrentIndex(0);
+    QGuiApplication::clipboard()->setText("CO"); // pasted as the context menu does
+    edit->selectAll();
+    edit->paste();
     EXPECT_EQ(seen, std::vector<std::string>({ "110", "1", "300", "CO" }));
-}
-
-int main(int argc, char** argv)
-{
-    return runWindowTests(argc, argv);
 }

@@ -198,8 +198,3 @@ TEST_F(Exchange, ExitEndsEveryLoopAtOnceWithAPortOpenAndABoxUp)
     EXPECT_EQ(ticks[1], ticksAtExit) << "no tick after Exit";
     EXPECT_TRUE(platform::isPort(hComm)) << "the port is left for the system to release";
 }
-
-int main(int argc, char** argv)
-{
-    return runWindowTests(argc, argv);
-}

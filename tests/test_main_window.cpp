@@ -49,8 +49,3 @@ TEST(MainWindow, ToolTipsShowOnlyOverTheControlsThatHaveOne)
     }
     QToolTip::hideText();
 }
-
-int main(int argc, char** argv)
-{
-    return runWindowTests(argc, argv);
-}

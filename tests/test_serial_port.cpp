@@ -35,7 +35,7 @@ static bool waiting(PortHandle port, int count)
 
 struct Port : testing::Test {
     Port() { PortRegistry::instance().mapComPort(5, pty.slavePath()); }
-    ~Port() override { closePort(port), PortRegistry::instance().reset(); }
+    ~Port() override { closePort(port); }
     PtyPair pty;
     PortHandle port = openDeviceExclusive(pty.slavePath()).handle;
 };

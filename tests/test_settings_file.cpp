@@ -72,13 +72,15 @@ TEST(FileAccess, ReadGivesRegularFilesOnlyAndReplaceLeavesTheNewBytesOrTheOldFil
         Folder folder;
         ASSERT_EQ(folder.sh(setUp + " && echo done"), "done\n");
         const auto open = fds();
-        ::setfsgid(nobody ? 65534 : ::getegid()), ::setfsuid(nobody ? 65534 : ::geteuid());
+        ::setfsgid(nobody ? 65534 : ::getegid());
+        ::setfsuid(nobody ? 65534 : ::geteuid());
         const auto got = platform::readSmallRegularFile(folder.path + "/f", 296);
         const rlimit fileSize { as == "full" ? 2 : RLIM_INFINITY, RLIM_INFINITY };
         ::setrlimit(RLIMIT_FSIZE, &fileSize);
         const bool took = platform::replaceFileContents(folder.path + "/f", { (const uint8_t*)"new", 3 });
         ::setrlimit(RLIMIT_FSIZE, &unlimited);
-        ::setfsuid(::geteuid()), ::setfsgid(::getegid());
+        ::setfsuid(::geteuid());
+        ::setfsgid(::getegid());
         EXPECT_EQ(got ? std::string(got->begin(), got->end()) : "refused", read);
         EXPECT_EQ(took, replaced);
         EXPECT_EQ(fds(), open) << "a descriptor was left open";

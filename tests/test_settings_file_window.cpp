@@ -36,13 +36,15 @@ TEST(SettingsFileWindow, OpenAndSave)
     Folder folder;
     platform::PortRegistry::instance().mapComPort(1, pty.slavePath());
     Form1->RXStart_Button->click(); // Save leaves the receive test running, Open ends it
-    std::string offered; // by the last file dialog
+    std::string offered; // by the last file dialog: its title, filter, suffix and file
     // Runs File>Open or File>Save, the dialog answered with name (nullptr: Cancel); gives the messages.
     const auto run = [&](QAction* command, const char* name) {
         QTimer person;
         QObject::connect(&person, &QTimer::timeout, [&] {
             if (QFileDialog* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-                offered = dialog->selectedFiles().value(0).toStdString();
+                offered = (dialog->windowTitle() + " " + dialog->nameFilters().join(";") + " ."
+                    + dialog->defaultSuffix() + " " + dialog->selectedFiles().value(0))
+                              .toStdString();
                 const QString path = (folder.path + "/").c_str() + QString(name);
                 dialog->selectFile(path); // clears the list's selection
                 dialog->findChild<QLineEdit*>("fileNameEdit")->setText(path); // even where it has the focus
@@ -59,7 +61,8 @@ TEST(SettingsFileWindow, OpenAndSave)
     std::ofstream(folder.path + "/good.txt") << good;
     std::ofstream(folder.path + "/short.txt") << good.substr(0, 295);
     Form23->RefreshControls(); // builds them
-    Form23->NewPortName = "COM2", Form23->NewBaudRate = 9600; // pending only
+    Form23->NewPortName = "COM2"; // pending only
+    Form23->NewBaudRate = 9600;
     const std::string before = state() + folder.sh("ls");
     const std::tuple<QAction*, const char*, std::string> failures[] { { Form1->FileSave, nullptr, "" },
         { Form1->FileSave, "no/new.txt", "ERROR: Can't Save Txt File" }, { Form1->FileOpen, nullptr, "" },
@@ -84,13 +87,8 @@ TEST(SettingsFileWindow, OpenAndSave)
             + good.substr(36, 256));
     // The next Save offers the file opened and replaces it without asking.
     EXPECT_EQ(run(Form1->FileSave, "good.txt"), "");
-    EXPECT_EQ(offered, folder.path + "/good.txt");
+    EXPECT_EQ(offered, "Save File Text Files(*.txt) .txt " + folder.path + "/good.txt");
     Form23->CurPortName = "COM10"; // four bytes would hold "COM1", another port
     EXPECT_EQ(run(Form1->FileSave, "good.txt"), "ERROR: Can't Save Txt File");
     EXPECT_EQ(folder.sh("cat good.txt"), good) << "the old file whole";
-}
-
-int main(int argc, char** argv)
-{
-    return runWindowTests(argc, argv);
 }

@@ -21,13 +21,22 @@ using Fn = std::function<void()>;
 class Form : public QWidget {
     Q_OBJECT
 public:
-    Form() { button->setProperty("handler", "Click"), platform::bindHandlersByName(this, this), show(); }
+    Form()
+    {
+        button->setProperty("handler", "Click");
+        platform::bindHandlersByName(this, this);
+        show();
+    }
     QPushButton* const button = new QPushButton("Go", this);
     platform::WindowTimer* const timer = new platform::WindowTimer(this, "Timer", 500, "TimerTimer");
     Fn onClick, idle = [] {}; // onClick: what the next click runs, once
     int clicks = 0, ticks = 0;
 public slots:
-    void Click(QObject*) { ++clicks, std::exchange(onClick, idle)(); }
+    void Click(QObject*)
+    {
+        ++clicks;
+        std::exchange(onClick, idle)();
+    }
     void TimerTimer(QObject*) { ++ticks; }
 };
 
@@ -50,7 +59,8 @@ TEST(MessageBox, ShowsWhatItIsGivenAndLeavesOtherWindowsLive)
             if (icon == QMessageBox::NoIcon) // this one goes by being destroyed
                 delete box;
         });
-        form.onClick = handler, QTest::mouseClick(form.button, Qt::LeftButton);
+        form.onClick = handler;
+        QTest::mouseClick(form.button, Qt::LeftButton);
         ASSERT_EQ(watcher.seen().size(), 1u) << "a box showed while the call ran";
         EXPECT_EQ(watcher.seen()[0].caption + ": " + watcher.seen()[0].text, "test_toolkit: " + text);
         EXPECT_EQ(visibleMessageBox(), nullptr);
@@ -110,11 +120,6 @@ TEST(FormScaler, EveryNumberOfTheLayoutScalesByTheSameFactor)
     EXPECT_EQ(bar->iconSize(), QSize(32 * f, 32 * f));
     EXPECT_EQ(bar->height(), qRound(25 * f));
     EXPECT_EQ(bar->findChildren<QToolButton*>().back()->size(), QSize(20 * f, 20 * f));
-}
-
-int main(int argc, char** argv)
-{
-    return runWindowTests(argc, argv);
 }
 
 #include "test_toolkit.moc"

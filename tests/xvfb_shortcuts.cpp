@@ -47,8 +47,3 @@ TEST(OnX11, CtrlEEndsTheRealProgramAtOnceAndLeavesNothingOnItsPort)
     EXPECT_EQ(program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1, 0);
     EXPECT_EQ(pty.locksLeft(), "") << "left on the port after Exit";
 }
-
-int main(int argc, char** argv)
-{
-    return runWindowTests(argc, argv);
-}

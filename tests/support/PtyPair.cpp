@@ -29,6 +29,12 @@ PtyPair::PtyPair()
     fcntl(slave_, F_SETFD, FD_CLOEXEC);
 }
 
+PtyPair::~PtyPair()
+{
+    closeMaster();
+    close(slave_); // nothing to close is a harmless EBADF
+}
+
 size_t PtyPair::write(const std::string& bytes, ms timeout)
 {
     size_t written = 0;
