@@ -40,7 +40,8 @@ platform::NameRoots rootsFor(const std::string& before, Folder& folder)
     return { { folder.path + "/tree", folder.path + "/tree/dev" }, folder.path + config };
 }
 
-// Each step's devices looked up in turn: the names after each ("COM2:ttyUSB0", under /dev), the last warning.
+// Each step's devices looked up in turn: the names after each ("COM2:ttyUSB0"; "?": absent), the last
+// warning.
 std::pair<std::string, std::string> lookUpSteps(const platform::NameRoots& roots, const std::string& steps)
 {
     std::string names;
@@ -53,7 +54,8 @@ std::pair<std::string, std::string> lookUpSteps(const platform::NameRoots& roots
         table = platform::lookUpComNames(roots);
         names += names.empty() ? "" : " /";
         for (const auto& [number, named] : table.names) // where each name's device is or would be
-            names += " COM" + std::to_string(number) + ":" + named.device.substr(roots.tree.dev.size() + 1);
+            names += " COM" + std::to_string(number) + ":" + named.device.substr(roots.tree.dev.size() + 1)
+                + (named.present ? "" : "?");
     }
     return { names.substr(1), table.warning };
 }
@@ -64,13 +66,13 @@ TEST(ComNames, EveryDeviceGetsANameThatStaysWithIt)
     for (const auto& row : rowsOf(R"(
 a laptop's first adapter is COM1 | - | ttyS0- ttyS1- ttyUSB0=A1@2 | COM1:ttyUSB0 | COM1 by-id usb-FTDI_A1-if00-port0 | -
 UARTs keep COMn unrecorded, an adapter takes the lowest free number | - | ttyS0 ttyS1 ttyS2- ttyS3- ttyUSB0=A1@2 | COM1:ttyS0 COM2:ttyS1 COM3:ttyUSB0 | COM3 by-id usb-FTDI_A1-if00-port0 | -
-an adapter keeps its name on any plug, another gets another | - | ttyUSB0=A1@2 / ttyUSB0=B2@3 / ttyUSB0=B2@2 ttyUSB1=A1@3 | COM1:ttyUSB0 / COM1:serial/by-id/usb-FTDI_A1-if00-port0 COM2:ttyUSB0 / COM1:ttyUSB1 COM2:ttyUSB0 | COM1 by-id usb-FTDI_A1-if00-port0;COM2 by-id usb-FTDI_B2-if00-port0 | -
+an adapter keeps its name on any plug, another gets another | - | ttyUSB0=A1@2 / ttyUSB0=B2@3 / ttyUSB0=B2@2 ttyUSB1=A1@3 | COM1:ttyUSB0 / COM1:serial/by-id/usb-FTDI_A1-if00-port0? COM2:ttyUSB0 / COM1:ttyUSB1 COM2:ttyUSB0 | COM1 by-id usb-FTDI_A1-if00-port0;COM2 by-id usb-FTDI_B2-if00-port0 | -
 the ports of one chip stay apart | - | ttyUSB0=F4@2.0 ttyUSB1=F4@2.1 | COM1:ttyUSB0 COM2:ttyUSB1 | COM1 by-id usb-FTDI_F4-if00-port0;COM2 by-id usb-FTDI_F4-if01-port0 | -
-without a serial number the place counts | - | ttyUSB0=@2 / ttyUSB0=@3 / ttyUSB0=@2 | COM1:ttyUSB0 / COM1:serial/by-path/pci-usb-0:2:1.0-port0 COM2:ttyUSB0 / COM1:ttyUSB0 COM2:serial/by-path/pci-usb-0:3:1.0-port0 | COM1 by-path pci-usb-0:2:1.0-port0;COM2 by-path pci-usb-0:3:1.0-port0 | -
+without a serial number the place counts | - | ttyUSB0=@2 / ttyUSB0=@3 / ttyUSB0=@2 | COM1:ttyUSB0 / COM1:serial/by-path/pci-usb-0:2:1.0-port0? COM2:ttyUSB0 / COM1:ttyUSB0 COM2:serial/by-path/pci-usb-0:3:1.0-port0? | COM1 by-path pci-usb-0:2:1.0-port0;COM2 by-path pci-usb-0:3:1.0-port0 | -
 clones of one serial number go by place | - | ttyUSB0=C1@2 ttyUSB1=C1@3 | COM1:ttyUSB0 COM2:ttyUSB1 | COM1 by-path pci-usb-0:2:1.0-port0;COM2 by-path pci-usb-0:3:1.0-port0 | -
-a record outlives its device and a UART behind its node | COM2 by-id usb-FTDI_A1-if00-port0 | ttyS0 ttyS1 ttyAMA0 | COM1:ttyS0 COM2:serial/by-id/usb-FTDI_A1-if00-port0 COM3:ttyAMA0 COM4:ttyS1 | COM2 by-id usb-FTDI_A1-if00-port0;COM3 tty ttyAMA0;COM4 tty ttyS1 | -
-garbage: its good lines stand, it is never written | COM1 tty ttyAMA0\nbogus\nCOM2 tty ttyAMA1 | ttyAMA0 ttyUSB0=B2@2 | COM1:ttyAMA0 COM2:ttyAMA1 COM3:ttyUSB0 | COM1 tty ttyAMA0;bogus;COM2 tty ttyAMA1 | comtest: COM names given now hold for this run only (~/config/comtest/ports: line 2: expected "COMn by-id|by-path|tty NAME")
-a name or a device twice: the first line holds | COM1 tty ttyAMA0\nCOM1 tty ttyAMA1\nCOM2 tty ttyAMA0 | ttyAMA1 | COM1:ttyAMA0 COM2:ttyAMA1 | COM1 tty ttyAMA0;COM1 tty ttyAMA1;COM2 tty ttyAMA0 | comtest: COM names given now hold for this run only (~/config/comtest/ports: line 2: COM1 is named twice)
+a record outlives its device and a UART behind its node | COM2 by-id usb-FTDI_A1-if00-port0 | ttyS0 ttyS1 ttyAMA0 | COM1:ttyS0 COM2:serial/by-id/usb-FTDI_A1-if00-port0? COM3:ttyAMA0 COM4:ttyS1 | COM2 by-id usb-FTDI_A1-if00-port0;COM3 tty ttyAMA0;COM4 tty ttyS1 | -
+garbage: its good lines stand, it is never written | COM1 tty ttyAMA0\nbogus\nCOM2 tty ttyAMA1 | ttyAMA0 ttyUSB0=B2@2 | COM1:ttyAMA0 COM2:ttyAMA1? COM3:ttyUSB0 | COM1 tty ttyAMA0;bogus;COM2 tty ttyAMA1 | comtest: COM names given now hold for this run only (~/config/comtest/ports: line 2: expected "COMn by-id|by-path|tty NAME")
+a name or a device twice: the first line holds | COM1 tty ttyAMA0\nCOM1 tty ttyAMA1\nCOM2 tty ttyAMA0 | ttyAMA1 | COM1:ttyAMA0? COM2:ttyAMA1 | COM1 tty ttyAMA0;COM1 tty ttyAMA1;COM2 tty ttyAMA0 | comtest: COM names given now hold for this run only (~/config/comtest/ports: line 2: COM1 is named twice)
 a kind that is none | COM1 usb ttyAMA0 | ttyAMA0 | COM1:ttyAMA0 | COM1 usb ttyAMA0 | comtest: COM names given now hold for this run only (~/config/comtest/ports: line 1: "usb" is not by-id, by-path or tty)
 a name that is a path | COM2 tty ../ttyAMA0 | ttyAMA0 | COM1:ttyAMA0 | COM2 tty ../ttyAMA0 | comtest: COM names given now hold for this run only (~/config/comtest/ports: line 1: "../ttyAMA0" is not a name in /dev)
 a file that cannot be read | <folder> | ttyUSB0=A1@2 | COM1:ttyUSB0 | - | comtest: COM names given now hold for this run only (~/config/comtest/ports: cannot be read)

@@ -112,8 +112,7 @@ TEST_F(Exchange, RxStartHoldsThePortAndShowsTheFirstEightBytesInHexEachTick)
         EXPECT_EQ(Form1->RX_Edit->cursorPosition(), 0) << "shown from Data[0]";
         EXPECT_EQ(state(), (TestState { false, true, false, 1, true, true })) << "the receive test goes on";
     }
-    const std::clock_t cpu
-        = std::clock(); // the far end vanishes: ticks go on, bounded; TX Start finds no port
+    const std::clock_t cpu = std::clock(); // the far end vanishes: bounded ticks; TX Start finds no port
     pty.closeMaster();
     ASSERT_TRUE(ticked(1, 5));
     EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC / 10) << "no busy loop on a gone port";

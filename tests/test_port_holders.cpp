@@ -13,7 +13,6 @@
 #include <fstream>
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <sys/wait.h>
 
 using namespace std::chrono_literals;
 using namespace platform;
@@ -149,7 +148,6 @@ TEST(LockFiles, TheFirstLineNamesTheHolderOrKeepsThePortHeld)
         const std::optional<int> holder = liveLockHolder(held.device);
         const bool kept = !clearStaleLockFiles(held.device);
         EXPECT_EQ(holder ? std::to_string(*holder) : kept ? "held" : "stale", verdict) << content;
-        EXPECT_EQ(access(held.lock.c_str(), F_OK) == 0, verdict != "stale")
-            << "the file is left: " << content;
+        EXPECT_EQ(access(held.lock.c_str(), F_OK) == 0, verdict != "stale") << "file left: " << content;
     }
 }

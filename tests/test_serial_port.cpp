@@ -175,7 +175,6 @@ TEST_F(Port, OpenAndConfigureReportsWhichStepFailed)
     }
 }
 
-// Echoed without settings of ours, and drained while a long write runs.
 // Ours stay to the close: a signal a command ends itself on is only noted; a forked child releases none.
 TEST_F(Port, HoldsItsLocksUntilTheCloseThroughADeferredSignalAndAChildsExit)
 {
@@ -193,8 +192,10 @@ TEST_F(Port, HoldsItsLocksUntilTheCloseThroughADeferredSignalAndAChildsExit)
     }
     wait(nullptr);
     EXPECT_EQ(pty.locksLeft(), held) << "after a forked child's exit";
-    closePort(std::exchange(port, kInvalidPort));
+    const PortHandle closed = std::exchange(port, kInvalidPort);
+    closePort(closed);
     EXPECT_EQ(pty.locksLeft(), "") << "after the close";
+    EXPECT_EQ(fcntl(closed, F_GETFD), -1) << "the descriptor is closed too";
     struct sigaction brokenPipe { };
     sigaction(SIGPIPE, nullptr, &brokenPipe);
     EXPECT_NE(brokenPipe.sa_handler, SIG_IGN) << "SIGPIPE is ignored only while a port is held";

@@ -8,7 +8,6 @@
 #include <QFileDialog>
 #include <QLineEdit>
 
-#include <fstream>
 #include <sstream>
 
 const auto fileOf = [](const platform::LineSettings& s) {

@@ -163,8 +163,7 @@ bool plug(bool in, std::string id = "ftdi0", std::string serial = "VMFTDI01", st
     return (access(link.c_str(), F_OK) == 0) == in;
 }
 
-// Acts on a run under way: a signal to it (timeout passes it on), "unplug" (the adapter pulled out), or a
-// command for QEMU's monitor.
+// Acts on a run under way: a signal to it, "unplug" (the adapter pulled out), or a monitor command.
 bool act(const std::string& action, pid_t pid)
 {
     if (action.starts_with("SIG"))
