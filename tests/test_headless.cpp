@@ -1,6 +1,7 @@
 // The commands without a window, run as main() runs them over ptys, and the device inventory.
 #include "platform/discovery/DeviceInventory.h"
 #include "platform/discovery/LockFiles.h"
+#include "platform/discovery/PortHolders.h"
 #include "serial/HexText.h"
 #include "support/FolderContents.h"
 #include "support/HolderProcess.h"
@@ -164,7 +165,7 @@ TEST(Commands, PutEveryByteFromTheDeviceIntoJson)
     }
 }
 
-TEST(ListPorts, FindsUartsAndAdaptersInAFakeTreeInNaturalOrder)
+TEST(ListPorts, FindsUartsAdaptersAndTheConsoleInAFakeTree)
 {
     Folder folder; // tty1 lacks a device link, ttyS1 a UART
     const std::string& root = folder.path;
@@ -180,4 +181,10 @@ devices/usb/1/ttyUSB0/driver=/bus/ftdi_sio dev/ttyUSB0=node dev/serial/by-id/usb
     EXPECT_EQ(expand(found, { { root, "~" } }),
         "~/dev/ttyS2 serial   ;~/dev/ttyS10 serial8250   ;~/dev/ttyUSB0 ftdi_sio 0403:6001 A10K "
         "~/dev/serial/by-id/usb-A10K;");
+    PtyPair front; // the console: tty0 stands for the virtual terminal in front, here tty3
+    buildTree(root,
+        "class/tty/console/active=tty0 class/tty/tty0/active=tty3 class/tty/tty3/dev=136:"
+            + front.slavePath().substr(9));
+    EXPECT_EQ(platform::terminalUse(front.slavePath(), { root, root + "/dev" }).systemConsole, true);
+    EXPECT_EQ(platform::terminalUse("/dev/ptmx", { root, root + "/dev" }).systemConsole, false);
 }
