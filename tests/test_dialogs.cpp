@@ -159,4 +159,6 @@ TEST_F(Dialogs, ComboEditsRunTheHandlerOnceForEachUserEdit)
     edit->selectAll();
     edit->paste();
     EXPECT_EQ(seen, std::vector<std::string>({ "110", "1", "300", "CO" }));
+    press(edit, Qt::Key_F4);
+    EXPECT_NE(QApplication::activePopupWidget(), nullptr) << "F4 in the field opens the list";
 }

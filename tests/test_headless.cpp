@@ -187,4 +187,5 @@ devices/usb/1/ttyUSB0/driver=/bus/ftdi_sio dev/ttyUSB0=node dev/serial/by-id/usb
             + front.slavePath().substr(9));
     EXPECT_EQ(platform::terminalUse(front.slavePath(), { root, root + "/dev" }).systemConsole, true);
     EXPECT_EQ(platform::terminalUse("/dev/ptmx", { root, root + "/dev" }).systemConsole, false);
+    EXPECT_EQ(platform::terminalUse("/dev/tty").controllingSession, getsid(0)) << "our own terminal";
 }

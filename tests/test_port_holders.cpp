@@ -94,8 +94,7 @@ TEST(PortHolders, EachHolderIsReportedAndRefusesTheOpenUntilItIsGone)
         EXPECT_EQ(found.lockFileHolder, row.live && named != getpid() ? std::optional(named) : std::nullopt);
         EXPECT_EQ(found.lockHolder, row.locked ? std::optional(holder) : std::nullopt);
         EXPECT_EQ(found.locked, row.locked) << "a lock on the node";
-        EXPECT_EQ(std::count(found.openBy.begin(), found.openBy.end(), holder), holder != 0)
-            << "among the openers";
+        EXPECT_EQ(std::count(found.openBy.begin(), found.openBy.end(), holder), holder != 0) << "an opener";
         EXPECT_EQ(found.terminal.controllingSession,
             row.failure == ControllingTerminal ? std::optional(holder) : std::nullopt);
 
@@ -111,17 +110,15 @@ TEST(PortHolders, EachHolderIsReportedAndRefusesTheOpenUntilItIsGone)
         if (opened) { // Qt takes a port we hold for taken however old our lock file is, and reads our PID
             EXPECT_EQ(stat(held.lock.c_str(), &status) == 0 ? status.st_mode & 07777 : 0, 0644u);
             EXPECT_EQ(utimes(held.lock.c_str(), tenMinutesAgo), 0);
-            EXPECT_EQ(HolderProcess([&] {
+            const HolderProcess qt([&] {
                 QLockFile lock(held.lock.c_str());
                 qint64 pid = 0;
                 return !lock.tryLock(0) && lock.getLockInfo(&pid, nullptr, nullptr) && pid == getppid();
-            }).holding(),
-                true)
-                << "Qt reads our aged lock file as live";
+            });
+            EXPECT_EQ(qt.holding(), true) << "Qt reads our aged lock file as live";
         }
         closePort(result.handle);
-        EXPECT_EQ(access(held.lock.c_str(), F_OK) == 0, !before.empty() && !opened)
-            << "ours is removed at the close, a refused open leaves none";
+        EXPECT_EQ(access(held.lock.c_str(), F_OK) == 0, !before.empty() && !opened) << "left at the close";
 
         if (held.holder) // killed, leaving what it held as a dead process does
             ::kill(held.holder->pid(), SIGKILL);
