@@ -27,8 +27,8 @@ TEST(MainWindow, EachMenuItemAndToolBarButtonOpensItsDialog)
         command->trigger();
         EXPECT_EQ(shown, expected) << command->objectName().toStdString();
     }
-    // Fusion would draw a separator's caption over its line, as a section title.
-    EXPECT_EQ(Form1->ExitCtrlF1->text() + Form1->ExitCtrlF1->shortcut().toString(), "") << "a bare line";
+    EXPECT_EQ(Form1->ExitCtrlF1->text() + Form1->ExitCtrlF1->shortcut().toString(), "")
+        << "Fusion draws a caption";
     for (const QWidget* form : std::array<QWidget*, 2> { Form1, Form23 }) // About's is built when shown
         EXPECT_EQ(form->font().pixelSize(),
             qRound(form->property("fontPixelHeight").toInt() * platform::densityFactor(form)))
