@@ -47,6 +47,8 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
 !--check COM3 |  |  | 1 | ): busy: held by PID # (test_headless), flock¶
 --check COM5 |  |  | 1 | ): busy: exclusive open by one of PID * (test_headless), PID # (test_headless)¶
 --port COM1=/dev/nope --check COM1 |  |  | 1 | COM1 (/dev/nope): missing: no device /dev/nope¶
+--check COM200 |  |  | 1 | COM200 (/dev/ttyS199): missing: no device /dev/ttyS199¶
+--stress --to COM2 |  |  | 2 | comtest: --to COM2 is the same device as COM1 ($)¶
 --port COM1=/etc/hostname --check COM1 |  |  | 1 | ): not a tty: /etc/hostname is no terminal device¶
 --check COM1 --settings %e72 |  |  | 0 | ¶asked: 9600 baud, 7 data bits, parity Even, stop bits 2¶driver has: 9600 baud, 8 data bits, parity None, stop bits 2 (a
 --check COM1 --settings %1.5 |  |  | 1 | ¶settings refused: the driver did not take the stop bits¶
