@@ -139,7 +139,7 @@ TEST(Stress, AnInterruptedOrVanishedRunStillReportsWhatItCounted)
         PtyPair pty;
         std::jthread echo([&](std::stop_token stop) { farEnd(pty, row[0], 10, stop); });
         auto done = std::async(std::launch::async, runProgram,
-            "--port COM1=" + pty.slavePath() + " --stress --seconds 60 --json 2>/dev/null");
+            "--port COM1=" + pty.slavePath() + " --stress --seconds 60 --json");
         const bool held
             = PtyPair::waitUntil([&] { return platform::liveLockHolder(pty.slavePath()).has_value(); }, 15s);
         ASSERT_EQ(held, true) << row[0] << ": the run took the port";
