@@ -3,6 +3,7 @@
 #include "platform/discovery/LockFiles.h"
 #include "platform/discovery/PortHolders.h"
 #include "serial/HexText.h"
+#include "support/FakeUart.h"
 #include "support/FolderContents.h"
 #include "support/HolderProcess.h"
 #include "support/ParseArguments.h"
@@ -65,6 +66,13 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
 !--port COM1=/dev/nope --send x |  |  | 3 | comtest: 開啟通訊埠錯誤!! COM1 (/dev/nope): missing: no device
 --loopback --settings %0 --send x |  |  | 3 | refused (0 baud, 8 data bits, parity None, stop bits 1)¶
 --selftest --internal |  |  | 3 | COM1 ($): loop mode not offered by its driver¶
+~--loopback --selftest |  |  | 0 | PASS¶RTS->CTS PASS¶DTR->DSR PASS¶DTR->DCD PASS¶400 of 400 rows passed¶
+~--loopback --selftest --internal |  |  | 0 | ¶RTS->CTS PASS¶DTR->DSR PASS¶OUT2->DCD PASS¶400 of 400 rows passed¶
+≈--loopback --selftest |  |  | 1 | PASS¶RTS->CTS FAIL the input did not follow the output¶DTR->DSR FAIL the input did not follow the output¶DTR->DCD FAIL the input did not follow the output¶400 of 400 rows passed, 3 modem line loops failed¶
+~--lines --rts on --dtr off |  |  | 0 | ¶RTS on, DTR off (as set here; a setting holds only while the port is open)¶CTS on, DSR off, DCD off, RI on¶
+~--stress --internal --bytes 10 |  |  | 1 | ¶COM1 -> COM1: sent 10, received 0, verified 0, lost 10,
+~--loopback --stress --internal --bytes 2000 |  |  | 0 | loop mode¶line: 19200 baud, 8 data bits, parity None, stop bits 1 (10 bits a character: 1920 bytes/s)¶sending ended: the bytes were sent¶COM1 -> COM1: sent 2000, received 2000, verified 2000, lost 0, corrupted 0, extra 0, first error at -; 
+≈--loopback --stress --bytes 2000 |  |  | 1 | ¶error counters of COM1 over the run: frame 1, parity 2, overrun 3, break 4, buffer overrun 5¶FAIL: 
 --stress --internal |  |  | 3 | COM1 ($): loop mode not offered by its driver¶
 --loopback --selftest |  |  | 0 | DTR->DCD not available (the driver has no modem lines)¶400 of 400 rows
 --selftest | hex:150a001f0f101a05 |  | 3 | RESULT¶ 110 None 5 1 FAIL nothing came back¶port vanished¶
@@ -76,8 +84,11 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
 !--version |  |  | 0 | comtest 0.00.01¶
 !--help |  |  | 0 | Usage: comtest)")) {
         PtyPair pty;
-        const std::map<std::string, std::string> names { { "$", pty.slavePath() }, { "%", folder.path + "/" },
-            { "@", flocked.slavePath() }, { "#", std::to_string(flocker.pid()) },
+        fakeUart = { row[0][0] == '~'     ? FakeUart::Wiring::Plug
+                : row[0].starts_with("≈") ? FakeUart::Wiring::Noisy
+                                          : FakeUart::Wiring::Off };
+        const std::map<std::string, std::string> names { { "~", "" }, { "≈", "" }, { "$", pty.slavePath() },
+            { "%", folder.path + "/" }, { "@", flocked.slavePath() }, { "#", std::to_string(flocker.pid()) },
             { "&", std::to_string(getpid()) }, { "¶", "\n" }, { "^", exclusive.slavePath() },
             { "*", std::to_string(excluder.pid()) } };
         auto done = std::async(std::launch::async, runWords,
@@ -92,6 +103,7 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
         EXPECT_NE(squeezed.find(expand(row[4], names)), std::string::npos) << row[0] << "\n" << out;
         EXPECT_EQ(row[3] == "3" && !row[1].empty() ? "" : pty.locksLeft(), "")
             << row[0] << ": left on the port";
+        EXPECT_EQ(fakeUart.outputs & 0x8000, 0) << row[0] << ": left in loop mode";
     }
 }
 
