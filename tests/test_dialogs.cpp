@@ -124,6 +124,8 @@ TEST_F(Dialogs, ThePortListIsCom1To4ThenThePresentNamesAndTheTableOfItsHandler)
         typeOver(box, "COM12");
         typeOver(box, "com5");
         EXPECT_EQ(Form23->NewPortName, "COM12") << "a listed name is taken, one not listed is not";
+        Form23->ListPorts({ 7 });
+        EXPECT_EQ(box->itemText(3) + box->itemText(box->count() - 1), "COM4COM7") << "listed again";
     });
 }
 

@@ -87,7 +87,8 @@ TEST(LineBits, ReadBackAcceptsWhatMeansTheSameAndThePtysForcedBitsOnly)
     }
 }
 
-// What a 16550-class UART, other 8250 chips and an FTDI chip really run; nothing is said elsewhere.
+// What a 16550-class UART, other 8250 chips and an FTDI chip really run (below 183 baud its divisor
+// wraps, each eighth of it coded its own way); nothing is said elsewhere.
 TEST(DriverLimits, RefuseWhatTheHardwareWouldRunOtherwise)
 {
     using enum DriverFacts::Kind;
@@ -101,7 +102,14 @@ TEST(DriverLimits, RefuseWhatTheHardwareWouldRunOtherwise)
         { { Uart8250, PORT_16550A, 115200, true }, { 12345 }, "" },
         { ftdi, { 9600, 0, 5 }, "ftdi_sio sends 8 data bits when 5 are asked" },
         { ftdi, { 110 }, "ftdi_sio runs 276 baud for 110 (150.5 % off)" }, { ftdi, { 300 }, "" },
-        { ftdi, { 1100 }, "" }, { {}, { 110 }, "" }, { ftdi, { 0 }, "" }
+        { ftdi, { 1100 }, "" }, { ftdi, { 50 }, "ftdi_sio runs 277 baud for 50 (453.1 % off)" },
+        { ftdi, { 58 }, "ftdi_sio runs 1166 baud for 58 (1910.9 % off)" },
+        { ftdi, { 52 }, "ftdi_sio runs 351 baud for 52 (575.5 % off)" },
+        { ftdi, { 46 }, "ftdi_sio runs 187 baud for 46 (305.9 % off)" },
+        { ftdi, { 49 }, "ftdi_sio runs 249 baud for 49 (407.2 % off)" },
+        { ftdi, { 68 }, "ftdi_sio runs 264 baud for 68 (288.7 % off)" },
+        { ftdi, { 65 }, "ftdi_sio runs 224 baud for 65 (244.8 % off)" }, { {}, { 110 }, "" },
+        { ftdi, { 0 }, "" }
     };
     for (const auto& [facts, settings, refusal] : rows)
         EXPECT_EQ(hardwareRefusal(facts, settings).value_or(""), refusal) << settings.baudRate << " baud";

@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStackedWidget>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -92,12 +93,16 @@ TEST(FormScaler, EveryNumberOfTheLayoutScalesByTheSameFactor)
     QWidget dialog;
     QWidget inner(&dialog); // without a name: the toolkit's own
     QLabel placed("a caption wider than its place", &dialog);
+    QStackedWidget pages(&dialog);
+    QWidget page(&pages); // its container places it
+    page.setObjectName("Page");
     QToolBar* bar = main.addToolBar("bar");
     bar->addAction("tool");
     main.menuBar()->addMenu("File");
     placed.setObjectName("Placed");
     placed.setGeometry(10, 20, 30, 40);
     inner.setGeometry(10, 20, 30, 40);
+    page.setGeometry(10, 20, 30, 40);
     for (const auto& [name, value] : { std::pair("layoutDpi", 48), { "fontPixelHeight", 12 },
              { "outerWidth", 108 }, { "outerHeight", 84 }, { "clientWidth", 200 }, { "clientHeight", 100 },
              { "toolButtonSize", 20 }, { "toolBarHeight", 25 } }) {
@@ -112,6 +117,7 @@ TEST(FormScaler, EveryNumberOfTheLayoutScalesByTheSameFactor)
     EXPECT_EQ(
         placed.geometry(), scaledPlace.adjusted(0, 0, placed.sizeHint().width() - scaledPlace.width(), 0));
     EXPECT_EQ(inner.geometry(), QRect(10, 20, 30, 40));
+    EXPECT_EQ(page.geometry(), QRect(10, 20, 30, 40));
     EXPECT_EQ(dialog.font().pixelSize(), qRound(12 * f)) << "the window's own font";
     EXPECT_EQ(placed.font().pixelSize(), qRound(7 * f)) << "a control's font";
     EXPECT_EQ(dialog.size(), QSize(100 * f, 50 * f)) << "less the frame of 8 by 34";

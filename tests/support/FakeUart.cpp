@@ -8,15 +8,10 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-FakeUart fakeUart;
-
-namespace {
-
-constexpr unsigned kPtySlaveMajor = 136;
 constexpr int kOut2 = 0x4000, kLoop = 0x8000; // asm-generic/termios.h clashes with the C library's
 
 // The inputs that the outputs drive: inside the chip in loop mode, else through the plug if any.
-int inputsOf(int out)
+static int inputsOf(int out)
 {
     const auto follow = [out](int output, int inputs) { return (out & output) ? inputs : 0; };
     if (out & kLoop)
@@ -25,34 +20,28 @@ int inputsOf(int out)
     return plug ? follow(TIOCM_RTS, TIOCM_CTS | TIOCM_RNG) | follow(TIOCM_DTR, TIOCM_DSR | TIOCM_CAR) : 0;
 }
 
-bool lent(int fd)
-{
-    struct stat node { };
-    return fakeUart.wiring != FakeUart::Wiring::Off && fstat(fd, &node) == 0 && S_ISCHR(node.st_mode)
-        && major(node.st_rdev) == kPtySlaveMajor;
-}
-
-} // namespace
-
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
 {
     va_list rest;
     va_start(rest, request);
     void* const argument = va_arg(rest, void*);
     va_end(rest);
+    struct stat node { };
+    if (fakeUart.wiring == FakeUart::Wiring::Off || fstat(fd, &node) != 0 || major(node.st_rdev) != 136)
+        return static_cast<int>(syscall(SYS_ioctl, fd, request, argument)); // not a pty slave
     int* const bits = static_cast<int*>(argument);
-    if (request == TIOCMBIS && lent(fd))
+    if (request == TIOCMBIS)
         fakeUart.outputs |= *bits;
-    else if (request == TIOCMBIC && lent(fd))
+    else if (request == TIOCMBIC)
         fakeUart.outputs &= ~*bits;
-    else if (request == TIOCMGET && lent(fd))
+    else if (request == TIOCMGET)
         *bits = fakeUart.outputs | inputsOf(fakeUart.outputs);
-    else if (request == TIOCGICOUNT && lent(fd)) { // counters that start where an int wraps
+    else if (request != TIOCGICOUNT)
+        return static_cast<int>(syscall(SYS_ioctl, fd, request, argument));
+    else { // from where an int wraps: cts, dsr, rng, dcd, rx, tx; frame, overrun, parity, brk, buf_overrun
         const int n = fakeUart.wiring == FakeUart::Wiring::Noisy ? fakeUart.counterReads++ : 0;
-        // cts, dsr, rng, dcd, rx, tx; frame, overrun, parity, break, buffer overrun
         *static_cast<serial_icounter_struct*>(argument)
             = { 0, 0, 0, 0, 0, 0, n - 1, 3 * n - 1, 2 * n - 1, 4 * n - 1, 5 * n - 1, {} };
-    } else
-        return static_cast<int>(syscall(SYS_ioctl, fd, request, argument));
+    }
     return 0;
 }
