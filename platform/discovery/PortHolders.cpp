@@ -62,12 +62,21 @@ size_t readProcFile(int folder, const char* name, char* buffer, size_t size)
     return got > 0 ? size_t(got) : 0;
 }
 
+// Only a session leader takes a controlling terminal, and its whole session loses it when the leader
+// ends: a getsid spares the stat of every other process. A session outside our PID namespace (0),
+// or a getsid refused, leaves it to the stat.
+bool maySessionLead(int pid)
+{
+    const pid_t session = getsid(pid);
+    return session == pid || session == 0 || (session < 0 && errno != ESRCH);
+}
+
 // The session whose controlling terminal the process has: field 7 (tty_nr) of its stat, after the
 // command name in parentheses (which may hold anything, a ')' too); field 6 is the session.
 void noteTerminal(int pid, int folder, const char* file, const std::set<dev_t>& devices, ProcessFacts& facts)
 {
     char stat[1024];
-    if (readProcFile(folder, file, stat, sizeof stat) == 0)
+    if (!maySessionLead(pid) || readProcFile(folder, file, stat, sizeof stat) == 0)
         return;
     const char* nameEnd = std::strrchr(stat, ')');
     char state = 0;
