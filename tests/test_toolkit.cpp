@@ -1,12 +1,10 @@
-// The toolkit adapters on a window of the test's own: boxes, exceptions, the timer, the scaler.
+// The toolkit adapters on a window of the test's own: boxes, exceptions, the scaler.
 #include "platform/toolkit/Application.h"
 #include "platform/toolkit/FormScaler.h"
 #include "platform/toolkit/HandlerBinder.h"
 #include "platform/toolkit/MessageBox.h"
-#include "platform/toolkit/WindowTimer.h"
 #include "support/WindowHarness.h"
 
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
@@ -18,7 +16,7 @@
 
 using Fn = std::function<void()>;
 
-// A button and a 500 ms timer whose handlers are bound by name, as the program's windows bind theirs.
+// A button whose handler is bound by name, as the program's windows bind theirs.
 class Form : public QWidget {
     Q_OBJECT
 public:
@@ -29,16 +27,14 @@ public:
         show();
     }
     QPushButton* const button = new QPushButton("Go", this);
-    platform::WindowTimer* const timer = new platform::WindowTimer(this, "Timer", 500, "TimerTimer");
     Fn onClick, idle = [] {}; // onClick: what the next click runs, once
-    int clicks = 0, ticks = 0;
+    int clicks = 0;
 public slots:
     void Click(QObject*)
     {
         ++clicks;
         std::exchange(onClick, idle)();
     }
-    void TimerTimer(QObject*) { ++ticks; }
 };
 
 // A box shows what it is given with one OK, lets clicks reach other windows, and returns once it goes.
@@ -67,21 +63,6 @@ TEST(MessageBox, ShowsWhatItIsGivenAndLeavesOtherWindowsLive)
         EXPECT_EQ(visibleMessageBox(), nullptr);
     }
     EXPECT_EQ(platform::applicationTitle("dir.d/COMTEST.Tool.exe"), "Comtest"); // as in the caption above
-}
-
-TEST(WindowTimer, TicksEveryIntervalWhileEnabledEnablingAgainChangesNothingDisablingDropsTheDueTick)
-{
-    Form form;
-    QElapsedTimer clock;
-    clock.start();
-    form.timer->setEnabled(true);
-    while (clock.elapsed() < 1300) {
-        spinFor(std::chrono::milliseconds(50));
-        form.timer->setEnabled(true); // a restart would never tick
-    }
-    form.timer->setEnabled(false);
-    spinFor(std::chrono::milliseconds(500)); // past the tick due at 1500 ms
-    EXPECT_EQ(form.ticks, 2) << "neither restarted by each enabling, nor early, nor left running";
 }
 
 // Each number of a layout scales by the screen's density over the layout's: places of controls that the

@@ -38,11 +38,11 @@ kernel=/boot/vmlinuz-$kver off=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' /boot/vmlin
 # comtest.monitor is QEMU's monitor: their pipe chardevs cross their fifos. The far ends and QEMU get
 # SIGTERM should this script die without its traps (e.g. SIGKILL).
 farend() { setpriv --pdeathsig TERM socat ${3:-} PTY,link=$run/$1,rawer,wait-slave $2 & pids+=($!); }
-farend ttyS1 PIPE; farend ttyS2 OPEN:/dev/null -u; farend ttyUSB0 PIPE; farend ttyUSB1 PIPE # usb1: plugged later
+farend ttyS1 PIPE; farend ttyS2 OPEN:/dev/null -u; farend ttyUSB0 PIPE
 # A null-modem between ttyS4 and ttyS5: both ptys are made before socat waits for the second's slave.
 setpriv --pdeathsig TERM socat PTY,link=$run/ttyS4,rawer PTY,link=$run/ttyS5,rawer,wait-slave & pids+=($!)
 mkfifo $run/mon.in $run/mon.out $run/console && ln -s mon.in $run/port.out && ln -s mon.out $run/port.in
-timeout 10 sh -c "until [ -e $run/ttyS1 ] && [ -e $run/ttyS2 ] && [ -e $run/ttyS4 ] && [ -e $run/ttyS5 ] && [ -e $run/ttyUSB0 ] && [ -e $run/ttyUSB1 ]; do sleep 0.1; done" ||
+timeout 10 sh -c "until [ -e $run/ttyS1 ] && [ -e $run/ttyS2 ] && [ -e $run/ttyS4 ] && [ -e $run/ttyS5 ] && [ -e $run/ttyUSB0 ]; do sleep 0.1; done" ||
   { echo "vm bench: the far ends did not start" >&2; exit 1; }
 setpriv --pdeathsig TERM timeout -k 5 300 qemu-system-x86_64 -machine q35 -accel tcg -cpu max -smp 1 -m 512 \
   -nodefaults -no-user-config -display none -no-reboot -nic none -kernel $kernel -initrd $run/initrd.gz \
@@ -53,7 +53,7 @@ setpriv --pdeathsig TERM timeout -k 5 300 qemu-system-x86_64 -machine q35 -accel
   -chardev serial,id=s2,path=$run/ttyS2 -device isa-serial,chardev=s2,index=2 \
   -chardev serial,id=s4,path=$run/ttyS4 -chardev serial,id=s5,path=$run/ttyS5 -device pci-serial-2x,chardev1=s4,chardev2=s5 \
   -device qemu-xhci,id=xhci -chardev serial,id=usb0,path=$run/ttyUSB0 \
-  -device usb-serial,chardev=usb0,id=ftdi0,bus=xhci.0,serial=VMFTDI01 -chardev serial,id=usb1,path=$run/ttyUSB1 \
+  -device usb-serial,chardev=usb0,id=ftdi0,bus=xhci.0,serial=VMFTDI01 \
   -chardev pipe,id=mon,path=$run/mon -mon chardev=mon,mode=readline \
   -chardev pipe,id=port,path=$run/port -device virtio-serial -device virtserialport,chardev=port,name=comtest.monitor \
   < /dev/null > $run/console 2> $run/qemu.err &
