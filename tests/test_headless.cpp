@@ -40,7 +40,8 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
     writeSettingsFile(folder.path + "/" + "4800", "COM2", 4800, 0, 8, 0);
     writeSettingsFile(folder.path + "/" + "0", "COM1", 0, 0, 8, 0);
     // words | bytes on the wire | reply | exit status | what it prints, blanks squeezed. "$": the pty
-    // (COM1, 2, 7); "@": one "#" holds with flock (COM3); "^": one "*" opened exclusively (COM5).
+    // (COM1, 2, 7); "@": one "#" holds with flock (COM3); "^": one "*" opened exclusively (COM5); "…":
+    // 200 bytes. "~": ptys are UARTs with a loop-back plug; "≈": no cable, error counters rising.
     for (const auto& row : rowsOf(R"(
 --check COM1 |  |  | 0 | COM1 ($): free¶
 !--check COM1 |  |  | 0 | COM1 ($): free (also open by PID & (test_headless))¶
