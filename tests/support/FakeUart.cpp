@@ -26,9 +26,12 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
     va_start(rest, request);
     void* const argument = va_arg(rest, void*);
     va_end(rest);
-    struct stat node { };
-    if (fakeUart.wiring == FakeUart::Wiring::Off || fstat(fd, &node) != 0 || major(node.st_rdev) != 136)
-        return static_cast<int>(syscall(SYS_ioctl, fd, request, argument)); // not a pty slave
+    const bool uartCall
+        = request == TIOCMBIS || request == TIOCMBIC || request == TIOCMGET || request == TIOCGICOUNT;
+    struct stat node { }; // lent to pty slaves only; the rest goes to the kernel
+    if (!uartCall || fakeUart.wiring == FakeUart::Wiring::Off || fstat(fd, &node) != 0
+        || major(node.st_rdev) != 136)
+        return static_cast<int>(syscall(SYS_ioctl, fd, request, argument));
     int* const bits = static_cast<int*>(argument);
     if (request == TIOCMBIS)
         fakeUart.outputs |= *bits;
@@ -36,8 +39,6 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
         fakeUart.outputs &= ~*bits;
     else if (request == TIOCMGET)
         *bits = fakeUart.outputs | inputsOf(fakeUart.outputs);
-    else if (request != TIOCGICOUNT)
-        return static_cast<int>(syscall(SYS_ioctl, fd, request, argument));
     else { // from where an int wraps: cts, dsr, rng, dcd, rx, tx; frame, overrun, parity, brk, buf_overrun
         const int n = fakeUart.wiring == FakeUart::Wiring::Noisy ? fakeUart.counterReads++ : 0;
         *static_cast<serial_icounter_struct*>(argument)
