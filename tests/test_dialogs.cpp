@@ -93,6 +93,8 @@ TEST_F(Dialogs, ButtonsAndKeysCommitKeepOrResetTheChoice)
               { "Cancel", [] { click(Form23->Cancel_Button); }, false, &offValues },
               { "Default", [] { click(Form23->Default_Button); }, true, &defaults },
               { "Enter and Esc", ok({ Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape }), true, &offValues } };
+    for (const QPushButton* button : Form23->findChildren<QPushButton*>())
+        EXPECT_FALSE(button->isDefault()) << button->text().toStdString() << " is not drawn as Enter's";
     for (const auto& [how, act, stays, committed] : rows) {
         SCOPED_TRACE(how);
         Form23->TakeSettings(off);

@@ -182,14 +182,15 @@ TEST(Commands, PutEveryByteFromTheDeviceIntoJson)
 
 TEST(ListPorts, FindsUartsAdaptersAndTheConsoleInAFakeTree)
 {
-    Folder folder; // tty1 lacks a device link, ttyS1 a UART
+    Folder folder; // tty1 lacks a device link, ttyS1 a UART; the adapter sits below a hub
     const std::string& root = folder.path;
     buildTree(root,
         R"(class/tty/tty1/dev=4:1 class/tty/ttyS1/type=0 class/tty/ttyS1/device=/devices/isa
 class/tty/ttyS10/device=/devices/isa devices/isa/driver=/bus/serial8250 devices/pnp/driver=/bus/serial
-class/tty/ttyS2/device=/devices/pnp/port devices/pnp/port/driver=/bus/serial-base/port devices/usb/serial=A10K
-devices/usb/idVendor=0403 devices/usb/idProduct=6001 class/tty/ttyUSB0/device=/devices/usb/1/ttyUSB0
-devices/usb/1/ttyUSB0/driver=/bus/ftdi_sio dev/ttyUSB0=node dev/serial/by-id/usb-A10K=/dev/ttyUSB0)");
+class/tty/ttyS2/device=/devices/pnp/port devices/pnp/port/driver=/bus/serial-base/port devices/hub/idVendor=1d6b
+devices/hub/idProduct=0002 devices/hub/usb/serial=A10K devices/hub/usb/idVendor=0403 devices/hub/usb/idProduct=6001
+class/tty/ttyUSB0/device=/devices/hub/usb/1/ttyUSB0 devices/hub/usb/1/ttyUSB0/driver=/bus/ftdi_sio dev/ttyUSB0=node
+dev/serial/by-id/usb-A10K=/dev/ttyUSB0)");
     std::string found;
     for (const auto& d : platform::serialDevices({ root, root + "/dev" }))
         found += d.device + " " + d.driver + " " + d.usbId + " " + d.serial + " " + d.byId + ";";

@@ -94,7 +94,7 @@ TEST(PortHolders, EachHolderIsReportedAndRefusesTheOpenUntilItIsGone)
         EXPECT_EQ(found.lockFileHolder, row.live && named != getpid() ? std::optional(named) : std::nullopt);
         EXPECT_EQ(found.lockHolder, row.locked ? std::optional(holder) : std::nullopt);
         EXPECT_EQ(found.locked, row.locked) << "a lock on the node";
-        EXPECT_EQ(std::count(found.openBy.begin(), found.openBy.end(), holder), holder != 0) << "an opener";
+        EXPECT_EQ(found.openBy, std::vector<int>(holder != 0, holder)) << "the openers";
         EXPECT_EQ(found.terminal.controllingSession,
             row.failure == ControllingTerminal ? std::optional(holder) : std::nullopt);
 

@@ -183,18 +183,28 @@ TEST_F(Port, HoldsItsLocksUntilTheCloseThroughADeferredSignalAndAChildsExit)
     deferSignal(SIGINT);
     EXPECT_EQ(deferredSignal(), 0) << "a signal noted for an earlier command is not the next one's";
     if (fork() == 0) { // its copy of the record is not its own
-        releaseAll();
+        endOnBrokenPipe();
         _exit(0);
     }
-    wait(nullptr);
+    int status = 0;
+    wait(&status);
+    EXPECT_EQ(WIFSIGNALED(status) ? WTERMSIG(status) : 0, SIGPIPE) << "a broken pipe ends it, a port held";
     EXPECT_EQ(pty.locksLeft(), held) << "after a forked child's exit";
     const PortHandle closed = std::exchange(port, kInvalidPort);
     closePort(closed);
     EXPECT_EQ(pty.locksLeft(), "") << "after the close";
     EXPECT_EQ(fcntl(closed, F_GETFD), -1) << "the descriptor is closed too";
-    struct sigaction brokenPipe { };
-    sigaction(SIGPIPE, nullptr, &brokenPipe);
-    EXPECT_NE(brokenPipe.sa_handler, SIG_IGN) << "SIGPIPE is ignored only while a port is held";
+    const sighandler_t callers = [](int) {};
+    signal(SIGTERM, callers);
+    int reopened = 0;
+    for (int i = 0; i < 33; ++i) { // one more than the exit path has room for
+        const PortHandle again = openDeviceExclusive(pty.slavePath()).handle;
+        reopened += isPort(again);
+        closePort(again);
+    }
+    EXPECT_EQ(reopened, 33) << "each close gives its room back";
+    EXPECT_EQ(signal(SIGTERM, SIG_DFL), callers) << "the caller's handler is given back at the close";
+    EXPECT_EQ(signal(SIGPIPE, SIG_DFL), SIG_DFL) << "SIGPIPE is ignored only while a port is held";
 }
 
 TEST(LoopbackPort, EchoesAndDrainsDuringALongWrite)

@@ -114,13 +114,8 @@ TEST(RealDrivers, CommandsSayWhatTheDriversDo)
     const std::tuple<std::string, int, std::string> rows[] {
         { list, 0, "\n/dev/ttyS1 +COM2 +serial .*\n/dev/ttyS2 +COM3 +serial " },
         { list, 0, "\n/dev/ttyUSB0 +COM4 +ftdi_sio +0403:6001 +VMFTDI01 .* " + kById + "\n" },
-        { kComtest + "--check COM4", 0, R"(^COM4 \(/dev/ttyUSB0\): free\n$)" },
         { kComtest + settings(19200, 8, "COM4") + "--send x --expect x", 0,
             R"(^COM4 \(/dev/ttyUSB0\): sent[\s\S]*\nreply matches\n$)" },
-        { list + " --json", 0,
-            R"("/dev/ttyS1","com":"COM2","driver":"serial".*"/dev/ttyUSB0",.*"driver":"ftdi_sio","usb_id":)"
-            R"("0403:6001","serial":"VMFTDI01","by_id":")"
-                + kById + "\"" },
         { s3 + "--list-ports", 0, "\n/dev/ttyS3 .* no UART " },
         { s3 + "--check COM2", 1, R"(COM2 \(/dev/ttyS3\): no UART behind /dev/ttyS3\n)" },
         { s3 + "--send x --com COM2", 3, "^.*no UART behind /dev/ttyS3\n$" },
@@ -132,7 +127,6 @@ TEST(RealDrivers, CommandsSayWhatTheDriversDo)
         { usb + "--selftest --internal --com COM2", 3, R"(^.*: loop mode not offered by its driver\n$)" },
         { s0 + "--check COM2", 1, R"(COM2 \(/dev/ttyS0\): busy: system console\n)" },
         { "timeout 30 " + s0 + "--check COM2", 1, R"(COM2 \(/dev/ttyS0\): busy: system console\n)" },
-        { s0 + "--send x --com COM2", 3, R"(COM2 \(/dev/ttyS0\): busy: system console\n)" },
         { p + "S2 --check COM2", 1,
             R"(: busy: controlling terminal of PID )" + std::string(std::getenv("COMTEST_GETTY"))
                 + R"( \(sleep\)\n)" },
@@ -144,8 +138,7 @@ TEST(RealDrivers, CommandsSayWhatTheDriversDo)
         EXPECT_EQ(code, status) << out;
         EXPECT_TRUE(std::regex_search(out, std::regex(pattern))) << out;
     }
-    EXPECT_EQ((runs[list].second + runs[list + " --json"].second).find("ttyS3"), std::string::npos)
-        << "no UART";
+    EXPECT_EQ(runs[list].second.find("ttyS3"), std::string::npos) << "no UART";
 }
 
 // Plugs a USB serial adapter in or pulls it out through QEMU's monitor, and waits until its by-id link came
@@ -184,7 +177,6 @@ TEST(RealDrivers, RunsReportWhatTheyDidAndEndCleanlyWhenCutShort)
             "\nDTR→DCD: not wired in loop mode\nRTS->CTS  PASS\nDTR->DSR  PASS\nOUT2->DCD  PASS\n400 of 400 "
             "rows passed\n$" },
         { internal, none, 5, "SIGTERM", -SIGTERM, "(PASS|FAIL).*\n$" },
-        { internal, none, 5, "SIGINT", -SIGINT, "(PASS|FAIL).*\n$" },
         // past the 110 baud rows, which the chip cannot run; it ends at the row that finds it gone
         { usb + "--selftest", none, 50, "unplug", 3, "(PASS|FAIL).*\nport vanished\n$" },
         { usb + "--send x --expect x --wait 20000", "/dev/ttyUSB0", -1, "unplug", 3,
@@ -205,9 +197,6 @@ TEST(RealDrivers, RunsReportWhatTheyDidAndEndCleanlyWhenCutShort)
             "\nRTS off, DTR on \\(as set here.*\nCTS off, DSR off, DCD off, RI off\n$" },
         { s1 + "--stress --internal --seconds 3", "/dev/ttyS1", -1, "chardev-send-break s1", 1,
             "break 1, buffer overrun 0\nFAIL" },
-        // QEMU's FTDI model passes no break on: the driver sees none.
-        { usb + "--stress --seconds 3", "/dev/ttyUSB0", -1, "chardev-send-break usb0", 0,
-            "break 0, buffer overrun 0\nPASS" },
         { usb + "--stress --seconds 20", "/dev/ttyUSB0", -1, "unplug", 3,
             "COM5 -> COM5: sent [1-9].*\n.*: not read at the end: the port went away\nport vanished\n$" },
     };
