@@ -88,17 +88,17 @@ a home that cannot be written | <read-only> | ttyUSB0=A1@2 | COM1:ttyUSB0 | - | 
     }
 }
 
-// Two processes name devices of their own at once while this one reads the file.
-TEST(ComNames, TwoWritersAtOnceKeepEveryNameAndReadersSeeWholeFiles)
+// Three processes name devices of their own at once while this one reads the file.
+TEST(ComNames, WritersAtOnceKeepEveryNameAndReadersSeeWholeFiles)
 {
     Folder folder;
     folder.sh("mkdir -p config/comtest && echo '# kept by hand' > config/comtest/ports");
-    for (const std::string writer : { "a", "b" })
+    for (const std::string writer : { "a", "b", "c" })
         if (fork() == 0) {
             const std::string tree = folder.path + "/" + writer;
-            for (const std::string i : { "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12" }) {
-                buildTree(
-                    tree, deviceEntries("ttyUSB" + i + "=" + writer + i + "@" + i)); // one more each time
+            for (int n = 1; n <= 30; ++n) {
+                const std::string i = std::to_string(n); // one more device each time
+                buildTree(tree, deviceEntries("ttyUSB" + i + "=" + writer + i + "@" + i));
                 platform::lookUpComNames({ { tree, tree + "/dev" }, folder.path + "/config" });
             }
             _exit(0);
@@ -106,14 +106,14 @@ TEST(ComNames, TwoWritersAtOnceKeepEveryNameAndReadersSeeWholeFiles)
     const platform::NameRoots reader { { "/nonexistent", "/nonexistent" }, folder.path + "/config" };
     int halfFiles = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    for (int ended = 0; ended < 2 && std::chrono::steady_clock::now() < deadline;) {
+    for (int ended = 0; ended < 3 && std::chrono::steady_clock::now() < deadline;) {
         halfFiles += !platform::lookUpComNames(reader).warning.empty();
         ended += waitpid(-1, nullptr, WNOHANG) > 0;
     }
     EXPECT_EQ(halfFiles, 0) << "a reader saw a file that did not parse";
     const platform::ComNameTable names = platform::lookUpComNames(reader);
-    EXPECT_EQ(names.names.size(), 24u) << "a name for each of the 12 devices of each writer";
-    EXPECT_EQ(names.names.rbegin()->first, 24u) << "the numbers 1 to 24, each once";
+    EXPECT_EQ(names.names.size(), 90u) << "a name for each of the 30 devices of each writer";
+    EXPECT_EQ(names.names.rbegin()->first, 90u) << "the numbers 1 to 90, each once";
     EXPECT_EQ(folder.sh("cd config/comtest && head -1 ports && ls -A"), "# kept by hand\nports\nports.lock\n")
         << "the comment kept and no temporary file left";
 }
