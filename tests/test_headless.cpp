@@ -71,7 +71,7 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
 ~--loopback --selftest |  |  | 0 | PASS¶RTS->CTS PASS¶DTR->DSR PASS¶DTR->DCD PASS¶400 of 400 rows passed¶
 ~--loopback --selftest --internal |  |  | 0 | ¶RTS->CTS PASS¶DTR->DSR PASS¶OUT2->DCD PASS¶400 of 400 rows passed¶
 ≈--loopback --selftest |  |  | 1 | PASS¶RTS->CTS FAIL the input did not follow the output¶DTR->DSR FAIL the input did not follow the output¶DTR->DCD FAIL the input did not follow the output¶400 of 400 rows passed, 3 modem line loops failed¶
-~--lines --rts on --dtr off |  |  | 0 | ¶RTS on, DTR off (as set here; a setting holds only while the port is open)¶CTS on, DSR off, DCD off, RI on¶
+~--lines --rts off --dtr on |  |  | 0 | ¶RTS off, DTR on (as set here; a setting holds only while the port is open)¶CTS off, DSR on, DCD on, RI off¶
 ~--loopback --stress --internal --bytes 2000 |  |  | 0 | loop mode¶line: 19200 baud, 8 data bits, parity None, stop bits 1 (10 bits a character: 1920 bytes/s)¶sending ended: the bytes were sent¶COM1 -> COM1: sent 2000, received 2000, verified 2000, lost 0, corrupted 0, extra 0, first error at -; 
 ≈--loopback --stress --bytes 2000 |  |  | 1 | ¶error counters of COM1 over the run: frame 1, parity 2, overrun 3, break 4, buffer overrun 5¶FAIL: 
 --stress --internal |  |  | 3 | COM1 ($): loop mode not offered by its driver¶
