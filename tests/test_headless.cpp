@@ -52,6 +52,7 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
 --check COM200 |  |  | 1 | COM200 (/dev/ttyS199): missing: no device /dev/ttyS199¶
 --stress --to COM2 |  |  | 2 | comtest: --to COM2 is the same device as COM1 ($)¶
 --port COM1=/etc/hostname --check COM1 |  |  | 1 | ): not a tty: /etc/hostname is no terminal device¶
+--port COM1=/etc/hostname --port COM2=/etc/passwd --stress --to COM2 |  |  | 3 | ): not a tty: /etc/hostname is no terminal device¶
 --check COM1 --settings %e72 |  |  | 0 | ¶asked: 9600 baud, 7 data bits, parity Even, stop bits 2¶driver has: 9600 baud, 8 data bits, parity None, stop bits 2 (a
 --check COM1 --settings %1.5 |  |  | 1 | ¶settings refused: the driver did not take the stop bits¶
 --check COM1 --settings %none |  |  | 2 | comtest: --settings %none: cannot be read (missing, not a
@@ -182,10 +183,10 @@ TEST(Commands, PutEveryByteFromTheDeviceIntoJson)
 
 TEST(ListPorts, FindsUartsAdaptersAndTheConsoleInAFakeTree)
 {
-    Folder folder; // tty1 lacks a device link, ttyS1 a UART; the adapter sits below a hub
+    Folder folder; // tty1 lacks a device link, ttyS1 a UART; a hub above the adapter, decoys above devices/
     const std::string& root = folder.path;
     buildTree(root,
-        R"(class/tty/tty1/dev=4:1 class/tty/ttyS1/type=0 class/tty/ttyS1/device=/devices/isa
+        R"(idVendor=dead idProduct=beef driver=/bus/above class/tty/tty1/dev=4:1 class/tty/ttyS1/type=0 class/tty/ttyS1/device=/devices/isa
 class/tty/ttyS10/device=/devices/isa devices/isa/driver=/bus/serial8250 devices/pnp/driver=/bus/serial
 class/tty/ttyS2/device=/devices/pnp/port devices/pnp/port/driver=/bus/serial-base/port devices/hub/idVendor=1d6b
 devices/hub/idProduct=0002 devices/hub/usb/serial=A10K devices/hub/usb/idVendor=0403 devices/hub/usb/idProduct=6001

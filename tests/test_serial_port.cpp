@@ -103,11 +103,11 @@ TEST_F(Port, ReceiveTakesUpTo128WaitingBytes)
         // A forked child holds all our descriptors, so none is made unless the port is to be shared.
         const auto sharer
             = shared ? std::make_unique<HolderProcess>(pty.slavePath(), HolderProcess::Way::Share) : nullptr;
-        ASSERT_EQ(pty.write("stale"), 5u);
-        ASSERT_TRUE(waiting(port, 5));
+        ASSERT_EQ(pty.write("s"), 1u); // the least there is to discard
+        ASSERT_TRUE(waiting(port, 1));
         closePort(port);
         port = openDeviceExclusive(pty.slavePath()).handle;
-        EXPECT_EQ(take(port, 3) + take(port, 8), shared ? "stale" : "") << "shared " << shared;
+        EXPECT_EQ(take(port, 8), shared ? "s" : "") << "shared " << shared;
     }
 }
 
