@@ -148,6 +148,7 @@ TEST(Commands, AnswerInJsonWithTheFactsOfTheirText)
 --check COM1 | 0 | /free | true
 --send hi --expect hi | 0 | /matches | true
 --selftest | 0 | /rows/399 | {"baud":115200,"data_bits":8,"parity":"Space","stop_bits":"2","passed":true,"detail":null}
+--selftest | 0 | /modem_loops/2 | {"loop":"DTR->DCD","result":"not available"}
 --stress --bytes 5000 | 0 | /directions/0/verified | 5000
 --lines | 3 | /error | "modem lines not offered by its driver")")) {
         const auto [status, out] = runWords("--loopback --json " + row[0]);
