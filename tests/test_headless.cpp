@@ -188,7 +188,7 @@ TEST(ListPorts, FindsUartsAdaptersAndTheConsoleInAFakeTree)
     const std::string& root = folder.path;
     buildTree(root,
         R"(idVendor=dead idProduct=beef driver=/bus/above class/tty/tty1/dev=4:1 class/tty/ttyS1/type=0 class/tty/ttyS1/device=/devices/isa
-class/tty/ttyS10/device=/devices/isa devices/isa/driver=/bus/serial8250 devices/pnp/driver=/bus/serial
+class/tty/ttyS10/device=/devices/isa class/tty/ttyS9999999999/device=/devices/isa devices/isa/driver=/bus/serial8250 devices/pnp/driver=/bus/serial
 class/tty/ttyS2/device=/devices/pnp/port devices/pnp/port/driver=/bus/serial-base/port devices/hub/idVendor=1d6b
 devices/hub/idProduct=0002 devices/hub/usb/serial=A10K devices/hub/usb/idVendor=0403 devices/hub/usb/idProduct=6001
 class/tty/ttyUSB0/device=/devices/hub/usb/1/ttyUSB0 devices/hub/usb/1/ttyUSB0/driver=/bus/ftdi_sio dev/ttyUSB0=node
@@ -197,8 +197,8 @@ dev/serial/by-id/usb-A10K=/dev/ttyUSB0)");
     for (const auto& d : platform::serialDevices({ root, root + "/dev" }))
         found += d.device + " " + d.driver + " " + d.usbId + " " + d.serial + " " + d.byId + ";";
     EXPECT_EQ(expand(found, { { root, "~" } }),
-        "~/dev/ttyS2 serial   ;~/dev/ttyS10 serial8250   ;~/dev/ttyUSB0 ftdi_sio 0403:6001 A10K "
-        "~/dev/serial/by-id/usb-A10K;");
+        "~/dev/ttyS9999999999 serial8250   ;~/dev/ttyS2 serial   ;~/dev/ttyS10 serial8250   ;"
+        "~/dev/ttyUSB0 ftdi_sio 0403:6001 A10K ~/dev/serial/by-id/usb-A10K;");
     PtyPair front; // the console: tty0 stands for the virtual terminal in front, here tty3
     buildTree(root,
         "class/tty/console/active=tty0 class/tty/tty0/active=tty3 class/tty/tty3/dev=136:"
