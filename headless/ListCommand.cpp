@@ -41,6 +41,15 @@ std::vector<PortRow> collectRows()
     return rows;
 }
 
+// Who else has the device open: those seen, and a mark for any that cannot be.
+std::string alsoOpenText(const platform::PortHolders& holders)
+{
+    const std::string seen = processList(holders.openBy);
+    if (!holders.openByUnseen)
+        return seen;
+    return seen + (seen.empty() ? "" : ", ") + "a process not seen from here";
+}
+
 // The console and a session's terminal are never opened; they are marked whoever else has them.
 std::string terminalText(const platform::TerminalUse& use)
 {
@@ -72,8 +81,8 @@ void printRows(const std::vector<PortRow>& rows, std::ostream& out)
             { "driver", textOrNull(row.info.driver) }, { "usb_id", textOrNull(row.info.usbId) },
             { "serial", textOrNull(row.info.serial) }, { "by_id", textOrNull(row.info.byId) },
             { "held", row.holders.held() }, { "holder", holder ? Json(*holder) : Json(nullptr) },
-            { "open_by", row.holders.openBy }, { "terminal", textOrNull(terminalText(row.holders.terminal)) },
-            { "no_uart", row.info.noUart } });
+            { "open_by", row.holders.openBy }, { "open_by_unseen", row.holders.openByUnseen },
+            { "terminal", textOrNull(terminalText(row.holders.terminal)) }, { "no_uart", row.info.noUart } });
     }
     printJson(list, out);
 }
@@ -90,8 +99,8 @@ void printTable(const std::vector<PortRow>& rows, std::ostream& out)
     const auto cell = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
     for (const auto& row : rows)
         table.push_back({ row.info.device, cell(row.com), cell(row.info.driver), cell(row.info.usbId),
-            cell(row.info.serial), heldText(row.holders, row.info.noUart),
-            cell(processList(row.holders.openBy)), cell(row.info.byId) });
+            cell(row.info.serial), heldText(row.holders, row.info.noUart), cell(alsoOpenText(row.holders)),
+            cell(row.info.byId) });
     std::vector<size_t> widths(table.front().size(), 0);
     for (const auto& cells : table)
         for (size_t c = 0; c < cells.size(); ++c)

@@ -80,8 +80,8 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
 --selftest | hex:150a001f0f101a05 |  | 3 | RESULT¶ 110 None 5 1 FAIL nothing came back¶port vanished¶
 !--bogus |  |  | 2 | comtest: unknown option: --bogus¶Usage: comtest
 --list-ports |  |  | 0 | ¶@ COM3 pty - - by # (test_headless) # (test_headless) -¶
---list-ports --json |  |  | 0 | {"device":"@","com":"COM3","driver":"pty","usb_id":null,"serial":null,"by_id":null,"held":true,"holder":#,"open_by":[#],"terminal":null,"no_uart":false}
---list-ports --json |  |  | 0 | "com":"COM5","driver":"pty","usb_id":null,"serial":null,"by_id":null,"held":false,"holder":null,"open_by":[*,#],"terminal":null,"no_uart":false}]
+--list-ports --json |  |  | 0 | {"device":"@","com":"COM3","driver":"pty","usb_id":null,"serial":null,"by_id":null,"held":true,"holder":#,"open_by":[#],"open_by_unseen":false,"terminal":null,"no_uart":false}
+--list-ports --json |  |  | 0 | "com":"COM5","driver":"pty","usb_id":null,"serial":null,"by_id":null,"held":false,"holder":null,"open_by":[*,#],"open_by_unseen":false,"terminal":null,"no_uart":false}]
 --send hi --json | hi | hex:ff | 0 | "reply_text":"�"
 !--version |  |  | 0 | comtest 0.00.01¶
 !--help |  |  | 0 | Usage: comtest)")) {
@@ -122,6 +122,37 @@ TEST(Commands, LeaveNothingOfTheirsOnThePortWhenASignalEndsThem)
         kill(platform::liveLockHolder(pty.slavePath()).value_or(INT_MAX), signal); // none: no such process
         EXPECT_EQ(done.get().first, 128 + signal) << "ended by the signal itself";
         EXPECT_EQ(pty.locksLeft(), "") << "left on the port after " << strsignal(signal);
+    }
+}
+
+// A user who may not look into root's processes: what the node's mode lets that user do, and an
+// opener seen only through its command line, which names the port.
+TEST(Commands, TellAnotherUserWhatStandsInTheWay)
+{
+    Folder folder; // a copy of comtest that the user nobody may run, wherever the build lies
+    const std::string run
+        = "cp \"$COMTEST_BINARY\" . && setpriv --reuid=nobody --regid=nogroup --clear-groups ";
+    // the node's mode | what has it open | the command | what it says, blanks squeezed ("$": the node)
+    for (const auto& row : rowsOf(R"(
+620 | - | --check COM1 | COM1 ($): permission denied¶
+660 | - | --check COM1 | COM1 ($): permission denied: members of the group dialout may open it; to join it: sudo usermod -aG dialout nobody, then log in again¶
+666 | - | --check COM1 | COM1 ($): free¶
+666 | cat | --check COM1 | COM1 ($): free (also open by a process that cannot be seen from here)¶
+666 | cat | --list-ports | ¶$ COM1 pty - - no a process not seen from here -¶)")) {
+        PtyPair pty;
+        const std::string node = pty.slavePath();
+        std::optional<HolderProcess> cat; // exec'd: the child's status pipe closes at once
+        if (row[1] == "cat")
+            cat.emplace([&] { return execlp("cat", "cat", node.c_str(), nullptr) == 0; });
+        ASSERT_TRUE(PtyPair::waitUntil([&] { return !cat || platform::processName(cat->pid()) == "cat"; }));
+        const std::string out = folder.sh("chown :dialout " + node + " && chmod " + row[0] + " " + node
+            + " && " + run + "./comtest --port COM1=" + node + " " + row[2] + " 2>&1");
+        const std::string squeezed = std::regex_replace(out, std::regex(" +"), " ");
+        EXPECT_NE(squeezed.find(expand(row[3], { { "$", node }, { "¶", "\n" } })), std::string::npos)
+            << row[0] << " " << row[1] << "\n"
+            << out;
+        if (cat)
+            kill(cat->pid(), SIGKILL);
     }
 }
 

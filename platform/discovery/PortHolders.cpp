@@ -296,7 +296,9 @@ std::vector<PortHolders> findHolders(const std::vector<std::string>& devicePaths
         findLock(node, holders);
         if (!S_ISCHR(node.st_mode))
             continue;
-        holders.openBy = openersFrom(facts, node.st_rdev, devicePaths[i]).pids;
+        const Openers openers = openersFrom(facts, node.st_rdev, devicePaths[i]);
+        holders.openBy = openers.pids;
+        holders.openByUnseen = openers.unseen;
         holders.terminal = terminalFrom(facts, node.st_rdev, {});
     }
     return all;

@@ -52,6 +52,7 @@ struct PortHolders {
     bool locked = false; // a lock of another process on the node
     std::optional<int> lockHolder; // the PID of that lock, when the kernel tells it
     std::vector<int> openBy; // PIDs with the device open, ascending
+    bool openByUnseen = false; // and a process whose descriptors cannot be read names it
     TerminalUse terminal;
 
     bool held() const { return lockFileHolder.has_value() || locked; }

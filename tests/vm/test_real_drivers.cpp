@@ -104,8 +104,8 @@ std::string settings(uint32_t baud, uint8_t data, const std::string& port = "COM
     return "--settings " + file + " ";
 }
 
-// The node without a UART, rates the hardware does not run, the console (also from a background group) and
-// a getty's terminal, the adapter by its own COM name: command line, exit status, output (^ $: all).
+// The node without a UART, rates the hardware does not run, the console and a getty's terminal, the adapter
+// by its own COM name: command line, exit status, output (^ $: all).
 TEST(RealDrivers, CommandsSayWhatTheDriversDo)
 {
     const std::string list = kComtest + "--list-ports", p = kComtest + "--port COM2=/dev/tty", s0 = p + "S0 ",
@@ -118,15 +118,11 @@ TEST(RealDrivers, CommandsSayWhatTheDriversDo)
             R"(^COM4 \(/dev/ttyUSB0\): sent[\s\S]*\nreply matches\n$)" },
         { s3 + "--list-ports", 0, "\n/dev/ttyS3 .* no UART " },
         { s3 + "--check COM2", 1, R"(COM2 \(/dev/ttyS3\): no UART behind /dev/ttyS3\n)" },
-        { s3 + "--send x --com COM2", 3, "^.*no UART behind /dev/ttyS3\n$" },
         { s1 + settings(12345, 8) + "--check COM2", 1, "\nsettings refused: " + uart },
-        { s1 + settings(12345, 8) + "--send x --com COM2", 3, "^.*: " + uart + "$" },
         { usb + settings(19200, 5) + "--check COM2", 1, "\nsettings refused: " + kFtdiCs5 + "\n" },
         { usb + settings(110, 8) + "--check COM2", 1,
             R"(\nsettings refused: ftdi_sio runs 276 baud for 110 \(150\.5 % off)" },
-        { usb + "--selftest --internal --com COM2", 3, R"(^.*: loop mode not offered by its driver\n$)" },
         { s0 + "--check COM2", 1, R"(COM2 \(/dev/ttyS0\): busy: system console\n)" },
-        { "timeout 30 " + s0 + "--check COM2", 1, R"(COM2 \(/dev/ttyS0\): busy: system console\n)" },
         { p + "S2 --check COM2", 1,
             R"(: busy: controlling terminal of PID )" + std::string(std::getenv("COMTEST_GETTY"))
                 + R"( \(sleep\)\n)" },
@@ -163,8 +159,8 @@ bool act(const std::string& action, pid_t pid)
     return bool(std::ofstream("/dev/virtio-ports/comtest.monitor") << action << '\n');
 }
 
-// Self-tests, traffic and modem lines, also cut short by a signal (loop mode ends all the same), a break,
-// or the adapter pulled (after --send's first read, the reply). QEMU's models have no baud timing.
+// Self-tests and traffic, also cut short by a signal (loop mode ends all the same), a break, or the
+// adapter pulled (after --send's first read, the reply). QEMU's models have no baud timing.
 TEST(RealDrivers, RunsReportWhatTheyDidAndEndCleanlyWhenCutShort)
 {
     const std::string internal = kComtest + "--port COM2=/dev/ttyS1 --selftest --internal --com COM2",
@@ -177,8 +173,6 @@ TEST(RealDrivers, RunsReportWhatTheyDidAndEndCleanlyWhenCutShort)
             "\nDTR→DCD: not wired in loop mode\nRTS->CTS  PASS\nDTR->DSR  PASS\nOUT2->DCD  PASS\n400 of 400 "
             "rows passed\n$" },
         { internal, none, 5, "SIGTERM", -SIGTERM, "(PASS|FAIL).*\n$" },
-        // past the 110 baud rows, which the chip cannot run; it ends at the row that finds it gone
-        { usb + "--selftest", none, 50, "unplug", 3, "(PASS|FAIL).*\nport vanished\n$" },
         { usb + "--send x --expect x --wait 20000", "/dev/ttyUSB0", -1, "unplug", 3,
             "\nreceived 1 bytes\ntext: x\nhex: 78\nreply matches\nport vanished\n$" },
         { s1 + "--stress --internal --bytes 20000", none, 0, "", 0,
@@ -193,8 +187,6 @@ TEST(RealDrivers, RunsReportWhatTheyDidAndEndCleanlyWhenCutShort)
                 + zero + ".*COM6.*: " + zero + "PASS" },
         { usb + "--stress --bytes 20000", none, 0, "", 0,
             "verified 20000, lost 0, corrupted 0, extra 0.*\n.*: " + zero + "PASS" },
-        { kComtest + "--port COM5=/dev/ttyS4 --com COM5 --lines --rts off --dtr on", none, 0, "", 0,
-            "\nRTS off, DTR on \\(as set here.*\nCTS off, DSR off, DCD off, RI off\n$" },
         { s1 + "--stress --internal --seconds 3", "/dev/ttyS1", -1, "chardev-send-break s1", 1,
             "break 1, buffer overrun 0\nFAIL" },
         { usb + "--stress --seconds 20", "/dev/ttyUSB0", -1, "unplug", 3,
