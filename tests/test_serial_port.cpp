@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <filesystem>
 #include <future>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -209,6 +210,8 @@ TEST_F(Port, HoldsItsLocksUntilTheCloseThroughADeferredSignalAndAChildsExit)
 
 TEST(LoopbackPort, EchoesAndDrainsDuringALongWrite)
 {
+    const auto fds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    const auto before = fds();
     Loopback loopback;
     ASSERT_TRUE(loopback.start());
     const PortHandle port = openDeviceExclusive(loopback.devicePath()).handle;
@@ -223,4 +226,6 @@ TEST(LoopbackPort, EchoesAndDrainsDuringALongWrite)
     serial::sendBytes(port, std::string(200000, 'x')); // more than a pty holds: the echo waits for room
     EXPECT_EQ(back.get(), 200000u) << "every byte came back";
     closePort(port);
+    loopback.stop();
+    EXPECT_EQ(fds(), before) << "the loop-back port's descriptors are all closed";
 }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <iterator>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
@@ -92,21 +93,16 @@ void Loopback::run()
 {
     char buffer[4096];
     for (;;) {
-        pollfd fds[2] = { { master_, POLLIN, 0 }, { wakeRead_, POLLIN, 0 } };
-        const int ready = ::poll(fds, 2, -1);
+        pollfd fds[] = { { master_, POLLIN, {} }, { wakeRead_, POLLIN, {} } };
+        const int ready = ::poll(fds, std::size(fds), -1);
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready < 0 || fds[1].revents)
+        // A hang-up of the master cannot come while our own slave is open: never spin on one.
+        if (ready < 0 || fds[1].revents || !(fds[0].revents & POLLIN))
             return;
-        if (fds[0].revents & POLLIN) {
-            const ssize_t got = ::read(master_, buffer, sizeof buffer);
-            if (got > 0 && !echo(master_, wakeRead_, buffer, got))
-                return;
-        } else if (fds[0].revents & (POLLHUP | POLLERR)) {
-            // Cannot happen while our own slave is open; never spin if it somehow does.
-            pollfd wait { wakeRead_, POLLIN, 0 };
-            ::poll(&wait, 1, 200);
-        }
+        const ssize_t got = ::read(master_, buffer, sizeof buffer);
+        if (got > 0 && !echo(master_, wakeRead_, buffer, got))
+            return;
     }
 }
 
