@@ -47,27 +47,9 @@ const uint8_t* StressPattern::from(uint64_t position, size_t& count) const
 void StreamChecker::take(const uint8_t* bytes, size_t count, uint64_t sent)
 {
     counts_.received += count;
-    size_t i = 0;
-    if (pending_.empty()) {
-        // The usual case: the bytes are the pattern, compared a run at a time.
-        while (i < count) {
-            size_t run = 0;
-            const uint8_t* expected = pattern_.from(position_, run);
-            run = std::min(run, count - i);
-            size_t same = 0;
-            while (same < run && (bytes[i + same] & pattern_.mask()) == expected[same])
-                ++same;
-            i += same;
-            position_ += same;
-            counts_.verified += same;
-            if (same < run)
-                break;
-        }
-    }
-    for (; i < count; ++i)
+    for (size_t i = 0; i < count; ++i)
         pending_.push_back(static_cast<uint8_t>(bytes[i] & pattern_.mask()));
-    if (!pending_.empty())
-        resolve(sent, false);
+    resolve(sent, false);
 }
 
 void StreamChecker::finish(uint64_t sent)
@@ -97,8 +79,8 @@ bool StreamChecker::locks(size_t skipped, uint64_t ahead, size_t window) const
 
 // Explains the pending bytes: where the stream goes on after a mismatch tells how many bytes were
 // skipped on each side; as many as both skipped were corrupted, the rest of the received ones are
-// extra, the rest of the pattern's lost. False when more bytes are needed to tell.
-bool StreamChecker::resolve(uint64_t sent, bool final)
+// extra, the rest of the pattern's lost. Bytes are left pending while more are needed to tell.
+void StreamChecker::resolve(uint64_t sent, bool final)
 {
     size_t done = 0;
     while (done < pending_.size()) {
@@ -132,7 +114,6 @@ bool StreamChecker::resolve(uint64_t sent, bool final)
         done += skipped;
     }
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
-    return pending_.empty();
 }
 
 } // namespace headless

@@ -62,7 +62,7 @@ public:
     const StreamCounts& counts() const { return counts_; }
 
 private:
-    bool resolve(uint64_t sent, bool final);
+    void resolve(uint64_t sent, bool final);
     bool locks(size_t skipped, uint64_t ahead, size_t window) const;
     void error();
 
