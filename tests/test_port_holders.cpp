@@ -1,6 +1,7 @@
 // Who holds a port, and what an open makes of it: device locks, TIOCEXCL, lock files, a real picocom.
 #include "platform/discovery/LockFiles.h"
 #include "platform/discovery/PortHolders.h"
+#include "support/FolderContents.h"
 #include "support/HolderProcess.h"
 #include "support/PtyPair.h"
 
@@ -82,6 +83,7 @@ TEST(PortHolders, EachHolderIsReportedAndRefusesTheOpenUntilItIsGone)
             } },
     };
     const mode_t mask = umask(077); // ours is readable by every user's terminal program all the same
+    const long descriptors = openDescriptors();
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         Held held;
@@ -127,6 +129,7 @@ TEST(PortHolders, EachHolderIsReportedAndRefusesTheOpenUntilItIsGone)
         EXPECT_EQ(isPort(held.ours = openDeviceExclusive(held.device).handle), row.freeAfter);
     }
     umask(mask);
+    EXPECT_EQ(openDescriptors(), descriptors) << "the looks at /proc leave nothing open";
 }
 
 // Line 1 as minicom and lockdev read it: a live PID names the holder; a number that cannot be a PID

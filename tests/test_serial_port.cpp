@@ -5,13 +5,13 @@
 #include "platform/tty/Loopback.h"
 #include "platform/tty/Termios2.h"
 #include "serial/PortRules.h"
+#include "support/FolderContents.h"
 #include "support/HolderProcess.h"
 #include "support/PtyPair.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <filesystem>
 #include <future>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -210,8 +210,7 @@ TEST_F(Port, HoldsItsLocksUntilTheCloseThroughADeferredSignalAndAChildsExit)
 
 TEST(LoopbackPort, EchoesAndDrainsDuringALongWrite)
 {
-    const auto fds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
-    const auto before = fds();
+    const auto before = openDescriptors();
     Loopback loopback;
     ASSERT_TRUE(loopback.start());
     const PortHandle port = openDeviceExclusive(loopback.devicePath()).handle;
@@ -227,5 +226,5 @@ TEST(LoopbackPort, EchoesAndDrainsDuringALongWrite)
     EXPECT_EQ(back.get(), 200000u) << "every byte came back";
     closePort(port);
     loopback.stop();
-    EXPECT_EQ(fds(), before) << "the loop-back port's descriptors are all closed";
+    EXPECT_EQ(openDescriptors(), before) << "the loop-back port's descriptors are all closed";
 }

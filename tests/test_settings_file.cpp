@@ -61,7 +61,6 @@ TEST(FileAccess, ReadGivesRegularFilesOnlyAndReplaceLeavesTheNewBytesOrTheOldFil
         { spaces + "nobody f", "nobody", std::string(296, ' '), true,
             "-rw-r----- nobody:root\nnew" } // in place
     };
-    const auto fds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
     ::umask(022);
     ::alarm(30); // a read that waits ends the run
     const rlimit unlimited { RLIM_INFINITY, RLIM_INFINITY };
@@ -71,7 +70,7 @@ TEST(FileAccess, ReadGivesRegularFilesOnlyAndReplaceLeavesTheNewBytesOrTheOldFil
         const bool nobody = as == "nobody";
         Folder folder;
         ASSERT_EQ(folder.sh(setUp + " && echo done"), "done\n");
-        const auto open = fds();
+        const auto open = openDescriptors();
         ::setfsgid(nobody ? 65534 : ::getegid());
         ::setfsuid(nobody ? 65534 : ::geteuid());
         const auto got = platform::readSmallRegularFile(folder.path + "/f", 296);
@@ -83,7 +82,7 @@ TEST(FileAccess, ReadGivesRegularFilesOnlyAndReplaceLeavesTheNewBytesOrTheOldFil
         ::setfsgid(::getegid());
         EXPECT_EQ(got ? std::string(got->begin(), got->end()) : "refused", read);
         EXPECT_EQ(took, replaced);
-        EXPECT_EQ(fds(), open) << "a descriptor was left open";
+        EXPECT_EQ(openDescriptors(), open) << "a descriptor was left open";
         EXPECT_EQ(
             folder.sh("ls -A | grep '^[.]'; [ -L f ] && echo link; stat -Lc '%A %U:%G' f; [ -f f ] && cat f"),
             look);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,17 +26,13 @@ namespace platform {
 
 namespace {
 
-std::optional<int> pidOf(const char* name)
+std::optional<int> pidOf(std::string_view name)
 {
-    if (name[0] == '\0')
+    int pid = 0;
+    const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
+    if (error != std::errc() || end != name.data() + name.size() || pid <= 0)
         return std::nullopt;
-    long value = 0;
-    for (const char* c = name; *c; ++c) {
-        if (*c < '0' || *c > '9' || value > 1000000000L)
-            return std::nullopt;
-        value = value * 10 + (*c - '0');
-    }
-    return static_cast<int>(value);
+    return pid;
 }
 
 // /dev/tty (the caller's own terminal) and /dev/console.

@@ -25,6 +25,12 @@ struct Folder {
     }
 };
 
+// How many descriptors this process has open.
+inline long openDescriptors()
+{
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+}
+
 // Under root: "path=text" a file, "path=/target" a link to root/target; an existing path stays.
 inline void buildTree(const std::string& root, const std::string& entries)
 {
