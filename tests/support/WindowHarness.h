@@ -17,11 +17,6 @@ inline bool waitUntil(const std::function<bool()>& condition)
 {
     return QTest::qWaitFor(condition, 3000);
 }
-// Runs the event loop for the given time (for checking that something does NOT happen).
-inline void spinFor(std::chrono::milliseconds time)
-{
-    QTest::qWait(static_cast<int>(time.count()));
-}
 // The owner-less message box that is up now, or nullptr.
 QMessageBox* visibleMessageBox();
 

@@ -89,8 +89,6 @@ TEST(RealDrivers, SelftestRowsMatchWhatTheDriverKeeps)
             const std::string chip = !ftdi ? "" : row[3] == "5" ? kFtdiCs5 : row[1] == "110" ? kFtdi110 : "";
             EXPECT_EQ(pass, keeps && chip.empty()) << row[0];
             EXPECT_EQ(row[6], pass ? "" : keeps ? chip : "the driver refused the settings") << row[0];
-            EXPECT_EQ(ftdi ? "PASS" : row[5].str(), "PASS")
-                << "every rate is within 2 % of a divisor of 115200";
         }
         close(fd);
         EXPECT_EQ(rows, 400u) << out;
@@ -149,18 +147,14 @@ bool plug(bool in)
     return (access(kById.c_str(), F_OK) == 0) == in;
 }
 
-// Acts on a run under way: a signal to it, "unplug" (the adapter pulled out), or a monitor command.
+// Acts on a run under way: SIGTERM to it, or "unplug" (the adapter pulled out).
 bool act(const std::string& action, pid_t pid)
 {
-    if (action.starts_with("SIG"))
-        return kill(pid, action == "SIGTERM" ? SIGTERM : SIGINT) == 0;
-    if (action == "unplug")
-        return plug(false);
-    return bool(std::ofstream("/dev/virtio-ports/comtest.monitor") << action << '\n');
+    return action == "SIGTERM" ? kill(pid, SIGTERM) == 0 : plug(false);
 }
 
-// Self-tests and traffic, also cut short by a signal (loop mode ends all the same), a break, or the
-// adapter pulled (after --send's first read, the reply). QEMU's models have no baud timing.
+// Self-tests and traffic, also cut short by SIGTERM (loop mode ends all the same) or the adapter pulled
+// (after --send's first read, the reply). QEMU's models have no baud timing.
 TEST(RealDrivers, RunsReportWhatTheyDidAndEndCleanlyWhenCutShort)
 {
     const std::string internal = kComtest + "--port COM2=/dev/ttyS1 --selftest --internal --com COM2",
@@ -185,10 +179,6 @@ TEST(RealDrivers, RunsReportWhatTheyDidAndEndCleanlyWhenCutShort)
             "COM5 -> COM6: sent 20000, received 20000, verified 20000, lost 0.*\nCOM6 -> COM5: sent 20000, "
             "received 20000, verified 20000, lost 0.*\n.*COM5.*: "
                 + zero + ".*COM6.*: " + zero + "PASS" },
-        { usb + "--stress --bytes 20000", none, 0, "", 0,
-            "verified 20000, lost 0, corrupted 0, extra 0.*\n.*: " + zero + "PASS" },
-        { s1 + "--stress --internal --seconds 3", "/dev/ttyS1", -1, "chardev-send-break s1", 1,
-            "break 1, buffer overrun 0\nFAIL" },
         { usb + "--stress --seconds 20", "/dev/ttyUSB0", -1, "unplug", 3,
             "COM5 -> COM5: sent [1-9].*\n.*: not read at the end: the port went away\nport vanished\n$" },
     };
