@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <pwd.h>
 #include <sys/wait.h>
 
 // The tree entries of one device: "ttyS1" a UART, "ttyS3-" a node without one, "ttyAMA0" another
@@ -116,4 +117,17 @@ TEST(ComNames, WritersAtOnceKeepEveryNameAndReadersSeeWholeFiles)
     EXPECT_EQ(names.names.rbegin()->first, 90u) << "the numbers 1 to 90, each once";
     EXPECT_EQ(folder.sh("cd config/comtest && head -1 ports && ls -A"), "# kept by hand\nports\nports.lock\n")
         << "the comment kept and no temporary file left";
+}
+
+// The file's folder: XDG_CONFIG_HOME when it is absolute, else HOME's .config, else the account's.
+TEST(ComNames, TheFileLivesInTheUsersConfigFolder)
+{
+    const std::string account = std::string(getpwuid(getuid())->pw_dir) + "/.config";
+    const std::tuple<const char*, const char*, std::string> rows[] { { "/x", "/h", "/x" },
+        { "x", "/h", "/h/.config" }, { nullptr, "h", account }, { "", nullptr, account } }; // nullptr: unset
+    for (const auto& [xdg, home, folder] : rows) {
+        xdg ? setenv("XDG_CONFIG_HOME", xdg, 1) : unsetenv("XDG_CONFIG_HOME");
+        home ? setenv("HOME", home, 1) : unsetenv("HOME");
+        EXPECT_EQ(platform::systemNameRoots().configFolder, folder) << (xdg ? xdg : "unset");
+    }
 }

@@ -17,10 +17,8 @@ in_root /lib/systemd/systemd-udevd --daemon 2>/dev/null
 in_root modprobe -a xhci_pci ftdi_sio virtio_console
 in_root timeout 60 sh -c 'until [ -e /dev/serial/by-id/usb-QEMU_QEMU_USB_SERIAL_VMFTDI01-if00-port0 ] &&
   [ -e /dev/virtio-ports/comtest.monitor ]; do sleep 0.1; done' || fail "udev made no ttyUSB0 or monitor port"
-# ttyS2 is a getty's: the controlling terminal of a session leader, whose PID the checks get
-chroot /root /usr/bin/setsid sh -c 'exec sleep 1d <>/dev/ttyS2' & getty=$!
 { read -r COMTEST_BINARY; set --; while read -r arg; do set -- "$@" "$arg"; done; } < /params
-in_root COMTEST_BINARY="$COMTEST_BINARY" COMTEST_GETTY=$getty QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$(in_root mktemp -d) \
+in_root COMTEST_BINARY="$COMTEST_BINARY" QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME=$(in_root mktemp -d) \
   setsid -c -w "$@" <>/root/dev/ttyS0 >&0 2>&0
 echo "@@comtest-vm-rc=$?@@"
 poweroff -f
