@@ -39,6 +39,7 @@ TEST(CommandLine, GoodLinesSetTheirFieldsAndBadOnesGiveTheirOneLineReason)
 --selftest --internal --com COM2 | selftest internal - COM2 - -1 - -1 0 --
 --stress --to COM2 --seconds 604800 | stress - - - -1 COM2 604800 0 --
 --stress --internal --bytes 1000000000000 | stress internal - - - -1 - -1 1000000000000 --
+--stress --bytes 1 | stress - - - -1 - -1 1 --
 --lines --rts on --dtr=off | lines - - - -1 - -1 0 onoff
 --expect x --help | window help x - - -1 - -1 0 --
 --version --json | window version json - - - -1 - -1 0 --)"))

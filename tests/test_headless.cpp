@@ -129,19 +129,19 @@ TEST(Commands, LeaveNothingOfTheirsOnThePortWhenASignalEndsThem)
 TEST(Commands, TellAnotherUserWhatStandsInTheWay)
 {
     Folder folder; // for a copy of comtest that the user nobody may run, wherever the build lies
-    // the node's mode | what has it open | the command | what it says, blanks squeezed ("$": the node)
+    // the node's mode | what root's tail -f names | the command | what it says, blanks squeezed ("$": the
+    // node)
     for (const auto& row : rowsOf(R"(
-620 | - | --check COM1 | COM1 ($): permission denied¶
-660 | - | --check COM1 | COM1 ($): permission denied: members of the group dialout may open it; to join it: sudo usermod -aG dialout nobody, then log in again¶
-666 | - | --check COM1 | COM1 ($): free¶
-666 | cat | --check COM1 | COM1 ($): free (also open by a process that cannot be seen from here)¶
-666 | cat | --list-ports | ¶$ COM1 pty - - no a process not seen from here -¶)")) {
+620 | /dev/null | --check COM1 | COM1 ($): permission denied¶
+660 | /dev/null | --check COM1 | COM1 ($): permission denied: members of the group dialout may open it; to join it: sudo usermod -aG dialout nobody, then log in again¶
+666 | /dev/null | --check COM1 | COM1 ($): free¶
+666 | $ | --check COM1 | COM1 ($): free (also open by a process that cannot be seen from here)¶
+666 | $ | --list-ports | ¶$ COM1 pty - - no a process not seen from here -¶)")) {
         PtyPair pty;
         const std::string node = pty.slavePath();
-        std::optional<HolderProcess> cat; // exec'd: the child's status pipe closes at once
-        if (row[1] == "cat")
-            cat.emplace([&] { return execlp("cat", "cat", node.c_str(), nullptr) == 0; });
-        ASSERT_TRUE(PtyPair::waitUntil([&] { return !cat || platform::processName(cat->pid()) == "cat"; }));
+        const std::string named = expand(row[1], { { "$", node } });
+        HolderProcess tail([&] { return execlp("tail", "tail", "-f", named.c_str(), nullptr) == 0; });
+        ASSERT_TRUE(PtyPair::waitUntil([&] { return platform::processName(tail.pid()) == "tail"; }));
         const std::string out
             = folder.sh("cp \"$COMTEST_BINARY\" . && chown :dialout " + node + " && chmod " + row[0] + " "
                 + node + " && setpriv --reuid=nobody --regid=nogroup --clear-groups ./comtest --port COM1="
@@ -149,8 +149,7 @@ TEST(Commands, TellAnotherUserWhatStandsInTheWay)
         const std::string squeezed = std::regex_replace(out, std::regex(" +"), " ");
         EXPECT_NE(squeezed.find(expand(row[3], { { "$", node }, { "¶", "\n" } })), std::string::npos)
             << row[0] + " " + row[1] + "\n" + out;
-        if (cat)
-            kill(cat->pid(), SIGKILL);
+        kill(tail.pid(), SIGKILL);
     }
 }
 
