@@ -30,8 +30,8 @@ bool echo(int master, int wake, const char* bytes, ssize_t count)
                 continue;
             if (errno != EAGAIN)
                 return false;
-            pollfd fds[2] = { { master, POLLOUT, 0 }, { wake, POLLIN, 0 } };
-            if ((::poll(fds, 2, -1) < 0 && errno != EINTR) || fds[1].revents)
+            pollfd fds[] = { { master, POLLOUT, {} }, { wake, POLLIN, {} } };
+            if ((::poll(fds, std::size(fds), -1) < 0 && errno != EINTR) || fds[1].revents)
                 return false;
             continue;
         }

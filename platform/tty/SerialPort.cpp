@@ -217,7 +217,7 @@ bool applyLineSettings(PortHandle port, const LineSettings& settings, std::strin
 
 LineState lineState(PortHandle port)
 {
-    pollfd entry { port, POLLIN, 0 };
+    pollfd entry { port, POLLIN, {} };
     int count = 0;
     const bool hungUp = isPort(port)
         && ((poll(&entry, 1, 0) == 1 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)))
