@@ -97,7 +97,7 @@ void stopSending(Run& run, const char* why)
 void sendMore(Run& run, Direction& direction)
 {
     const uint64_t room = run.inFlightLimit - std::min(run.inFlightLimit, direction.inFlight());
-    size_t count = 0;
+    size_t count {};
     const uint8_t* bytes = run.pattern.from(direction.sent, count);
     uint64_t allowed = std::min<uint64_t>(count, room);
     if (run.line.byteCount)

@@ -28,7 +28,7 @@ namespace {
 
 std::optional<int> pidOf(std::string_view name)
 {
-    int pid = 0;
+    int pid {};
     const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
     if (error != std::errc() || end != name.data() + name.size() || pid <= 0)
         return std::nullopt;
@@ -76,8 +76,8 @@ void noteTerminal(int pid, int folder, const char* file, const std::set<dev_t>& 
     if (!maySessionLead(pid) || readProcFile(folder, file, stat, sizeof stat) == 0)
         return;
     const char* nameEnd = std::strrchr(stat, ')');
-    char state = 0;
-    long parent = 0, group = 0, session = 0, tty = 0;
+    char state {};
+    long parent {}, group {}, session {}, tty {};
     if (!nameEnd
         || std::sscanf(nameEnd + 1, " %c %ld %ld %ld %ld", &state, &parent, &group, &session, &tty) != 5
         || tty == 0)
@@ -180,8 +180,8 @@ std::optional<dev_t> characterDevice(const std::string& devicePath)
 // "4:64" from a sysfs dev file.
 std::optional<dev_t> sysfsDevice(const std::string& file)
 {
-    unsigned deviceMajor = 0, deviceMinor = 0;
-    char colon = 0;
+    unsigned deviceMajor {}, deviceMinor {};
+    char colon {};
     std::ifstream in(file);
     if (!(in >> deviceMajor >> colon >> deviceMinor) || colon != ':')
         return std::nullopt;
@@ -208,10 +208,10 @@ bool isSystemConsole(dev_t device, const InventoryRoots& roots)
 }
 
 struct LockEntry {
-    int pid = 0;
-    unsigned fsMajor = 0;
-    unsigned fsMinor = 0;
-    unsigned long inode = 0;
+    int pid {};
+    unsigned fsMajor {};
+    unsigned fsMinor {};
+    unsigned long inode {};
 };
 
 // One line of /proc/locks: "1: FLOCK  ADVISORY  WRITE 1234 00:19:4 0 EOF". Waiters ("1: -> FLOCK

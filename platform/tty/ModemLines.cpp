@@ -20,7 +20,7 @@ bool setLine(PortHandle port, int line, bool on)
 
 std::optional<int> readLines(PortHandle port)
 {
-    int lines = 0;
+    int lines {};
     if (!isPort(port) || ioctl(port, TIOCMGET, &lines) != 0)
         return std::nullopt;
     return lines;
@@ -85,7 +85,7 @@ void endLoopMode(PortHandle port)
 
 bool inLoopMode(PortHandle port)
 {
-    int lines = 0;
+    int lines {};
     return isPort(port) && ioctl(port, TIOCMGET, &lines) == 0 && (lines & kLoop) != 0;
 }
 

@@ -68,7 +68,7 @@ OpenFailure takeExclusively(int fd)
     if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         return errno == EWOULDBLOCK ? OpenFailure::Busy : OpenFailure::Other;
     // Root passes another program's TIOCEXCL; it still holds the port, and is not ours to clear.
-    int exclusive = 0;
+    int exclusive {};
     if (ioctl(fd, TIOCGEXCL, &exclusive) != 0)
         return OpenFailure::Other;
     if (exclusive)
@@ -218,7 +218,7 @@ bool applyLineSettings(PortHandle port, const LineSettings& settings, std::strin
 LineState lineState(PortHandle port)
 {
     pollfd entry { port, POLLIN, {} };
-    int count = 0;
+    int count {};
     const bool hungUp = isPort(port)
         && ((poll(&entry, 1, 0) == 1 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)))
             || (ioctl(port, FIONREAD, &count) != 0 && errno == EIO));
@@ -247,7 +247,7 @@ bool readLineSettings(PortHandle port, LineSettings& out, bool* isPseudoTerminal
 
 int bytesWaiting(PortHandle port)
 {
-    int count = 0;
+    int count {};
     if (!isPort(port) || ioctl(port, FIONREAD, &count) != 0 || count < 0)
         return 0;
     return count;
