@@ -27,7 +27,8 @@ int scaled(double value, double factor)
     return static_cast<int>(std::lround(value * factor));
 }
 
-int intProperty(const QObject* object, const char* name, int fallback)
+// A number the layout gives; 0 when it gives none, unless a fallback is named.
+int intProperty(const QObject* object, const char* name, int fallback = 0)
 {
     const QVariant value = object->property(name);
     return value.isValid() ? value.toInt() : fallback;
@@ -49,7 +50,7 @@ bool placedByLayout(const QWidget* widget)
 
 void scaleFont(QWidget* widget, double factor, const QString& family)
 {
-    const int height = intProperty(widget, "fontPixelHeight", 0);
+    const int height = intProperty(widget, "fontPixelHeight");
     if (height <= 0)
         return;
     QFont font = widget->font();
@@ -60,10 +61,10 @@ void scaleFont(QWidget* widget, double factor, const QString& family)
 
 void scaleToolBar(QToolBar* bar, const QWidget* form, double factor)
 {
-    const int button = scaled(intProperty(form, "toolButtonSize", 39), factor);
+    const int button = scaled(intProperty(form, "toolButtonSize"), factor);
     const int icon = scaled(32, factor);
     bar->setIconSize(QSize(icon, icon));
-    bar->setFixedHeight(scaled(intProperty(form, "toolBarHeight", 45), factor));
+    bar->setFixedHeight(scaled(intProperty(form, "toolBarHeight"), factor));
     for (QToolButton* tool : bar->findChildren<QToolButton*>())
         tool->setFixedSize(button, button);
 }
@@ -71,15 +72,15 @@ void scaleToolBar(QToolBar* bar, const QWidget* form, double factor)
 QSize clientSize(QWidget* form, double factor)
 {
     if (auto* window = qobject_cast<QMainWindow*>(form)) {
-        const int width = intProperty(form, "clientWidth", 409);
-        const int height = intProperty(form, "clientHeight", 220);
+        const int width = intProperty(form, "clientWidth");
+        const int height = intProperty(form, "clientHeight");
         const int menu = window->menuBar() ? window->menuBar()->sizeHint().height() : 0;
         return QSize(scaled(width, factor), scaled(height, factor) + menu);
     }
     // The outer size includes a frame that the window manager draws here: take off the frame
     // the layout was made with.
-    const int width = intProperty(form, "outerWidth", 0) - intProperty(form, "frameWidth", 8);
-    const int height = intProperty(form, "outerHeight", 0) - intProperty(form, "frameHeight", 34);
+    const int width = intProperty(form, "outerWidth") - intProperty(form, "frameWidth", 8);
+    const int height = intProperty(form, "outerHeight") - intProperty(form, "frameHeight", 34);
     return QSize(scaled(std::max(width, 1), factor), scaled(std::max(height, 1), factor));
 }
 
@@ -87,7 +88,7 @@ QSize clientSize(QWidget* form, double factor)
 
 double densityFactor(const QWidget* form)
 {
-    const int layoutDpi = intProperty(form, "layoutDpi", 96);
+    const int layoutDpi = intProperty(form, "layoutDpi");
     const QScreen* screen = QGuiApplication::primaryScreen();
     const double screenDpi = screen ? screen->logicalDotsPerInch() : 96.0;
     return screenDpi / (layoutDpi > 0 ? layoutDpi : 96);
