@@ -29,6 +29,8 @@ TEST(MainWindow, EachMenuItemAndToolBarButtonOpensItsDialog)
     }
     EXPECT_EQ(Form1->ExitCtrlF1->text() + Form1->ExitCtrlF1->shortcut().toString(), "")
         << "Fusion draws a caption";
+    for (const QIcon& icon : Form1->ImageList1) // the images built into the program
+        EXPECT_EQ(icon.availableSizes().size(), 1) << "an image of the tool bar's list";
     for (const QWidget* form : std::array<QWidget*, 2> { Form1, Form23 }) // About's is built when shown
         EXPECT_EQ(form->font().pixelSize(),
             qRound(form->property("fontPixelHeight").toInt() * platform::densityFactor(form)))
