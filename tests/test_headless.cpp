@@ -198,13 +198,14 @@ class/tty/ttyS10/device=/devices/isa class/tty/ttyS9999999999/device=/devices/is
 class/tty/ttyS2/device=/devices/pnp/port devices/pnp/port/driver=/bus/serial-base/port devices/hub/idVendor=1d6b
 devices/hub/idProduct=0002 devices/hub/usb/serial=A10K devices/hub/usb/idVendor=0403 devices/hub/usb/idProduct=6001
 class/tty/ttyUSB0/device=/devices/hub/usb/1/ttyUSB0 devices/hub/usb/1/ttyUSB0/driver=/bus/ftdi_sio dev/ttyUSB0=node
-dev/serial/by-id/usb-A10K=/dev/ttyUSB0)");
+dev/serial/by-id/usb-A10K=/dev/ttyUSB0 dev/char/1:3=/class/tty/ttyS10)");
     std::string found;
     for (const auto& d : platform::serialDevices({ root, root + "/dev" }))
         found += d.device + " " + d.driver + " " + d.usbId + " " + d.serial + " " + d.byId + ";";
     EXPECT_EQ(expand(found, { { root, "~" } }),
         "~/dev/ttyS9999999999 serial8250   ;~/dev/ttyS2 serial   ;~/dev/ttyS10 serial8250   ;"
         "~/dev/ttyUSB0 ftdi_sio 0403:6001 A10K ~/dev/serial/by-id/usb-A10K;");
+    EXPECT_EQ(platform::describeDevice("/dev/null", { root, root + "/dev" }).driver, "serial8250"); // 1:3
     PtyPair front; // the console: tty0 stands for the virtual terminal in front, here tty3
     buildTree(root,
         "class/tty/console/active=tty0 class/tty/tty0/active=tty3 class/tty/tty3/dev=136:"
