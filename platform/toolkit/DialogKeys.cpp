@@ -8,7 +8,7 @@ namespace platform {
 
 namespace {
 
-class SwallowEnterAndEscape : public QObject {
+class SwallowEscape : public QObject {
 public:
     using QObject::QObject;
 
@@ -17,8 +17,7 @@ protected:
     {
         if (event->type() != QEvent::KeyPress)
             return QObject::eventFilter(watched, event);
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Escape)
+        if (static_cast<QKeyEvent*>(event)->key() != Qt::Key_Escape)
             return false;
         event->accept();
         return true;
@@ -34,7 +33,8 @@ void withoutDefaultOrCancelButton(QDialog* dialog)
         button->setDefault(false);
     }
     // The filter sees the keys that the focused control left unused on their way up to the dialog.
-    dialog->installEventFilter(new SwallowEnterAndEscape(dialog));
+    // Enter needs none: with no default button the dialog's own handling does nothing with it.
+    dialog->installEventFilter(new SwallowEscape(dialog));
 }
 
 } // namespace platform

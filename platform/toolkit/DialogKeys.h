@@ -9,8 +9,8 @@ class QDialog;
 
 namespace platform {
 
-// Turns default and auto-default off on every push button of dialog, and keeps Enter and Esc that
-// no control used from reaching the dialog's own key handling.
+// Turns default and auto-default off on every push button of dialog, and keeps Esc that no control
+// used from reaching the dialog's own key handling.
 void withoutDefaultOrCancelButton(QDialog* dialog);
 
 } // namespace platform
