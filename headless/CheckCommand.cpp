@@ -124,7 +124,7 @@ int applyAndReadBack(
     std::string hardwareReason;
     const bool taken = platform::applyLineSettings(port, asked, &hardwareReason);
     platform::LineSettings got;
-    bool pty = false;
+    bool pty {};
     out << "asked:      " << describeSettings(asked) << "\n";
     json["asked"] = settingsJson(asked);
     const bool readBack = platform::readLineSettings(port, got, &pty);

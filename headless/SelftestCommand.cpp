@@ -61,7 +61,7 @@ std::string readBack(platform::PortHandle port, size_t count, Clock::time_point 
 }
 
 struct RowResult {
-    bool passed = false;
+    bool passed {};
     std::string detail;
 };
 

@@ -38,10 +38,10 @@ struct Port {
 };
 
 struct Direction {
-    size_t from = 0; // index of the sending port
-    size_t to = 0; // and of the receiving one
+    size_t from {}; // index of the sending port
+    size_t to {}; // and of the receiving one
     StreamChecker checker;
-    uint64_t sent = 0;
+    uint64_t sent {};
 
     uint64_t inFlight() const
     {

@@ -140,8 +140,8 @@ TEST(LockFiles, TheFirstLineNamesTheHolderOrKeepsThePortHeld)
     const std::string pid = std::to_string(live.pid());
     const std::pair<std::string, std::string> rows[] { { "  " + pid + "\n", pid }, { pid, pid },
         { "\t" + pid + " comtest\n", pid }, { pid + "\r\n", pid }, { pid + "x\n", "held" }, { "0\n", "held" },
-        { "-1\n", "held" }, { "2147483648\n", "held" }, { "\n" + pid, "held" }, { "", "held" },
-        { "2147483647\n", "stale" }, { " 2147483647 x\n", "stale" } };
+        { "1\n", "1" }, { "-1\n", "held" }, { "2147483648\n", "held" }, { "\n" + pid, "held" },
+        { "", "held" }, { "2147483647\n", "stale" }, { " 2147483647 x\n", "stale" } };
     for (const auto& [content, verdict] : rows) {
         Held held;
         ASSERT_TRUE(held.write(content));
