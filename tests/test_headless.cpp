@@ -35,7 +35,7 @@ TEST(Commands, SayWhatTheyFoundAndExitWithIt)
     HolderProcess flocker(flocked.slavePath());
     Folder folder;
     writeSettingsFile(folder.path + "/" + "e72", "COM9", 9600, 2, 7, 2);
-    writeSettingsFile(folder.path + "/" + "1.5", "COM1", 9600, 0, 8, 1);
+    writeSettingsFile(folder.path + "/" + "1.5", "COM1", 9600, 2, 7, 1); // a pty's forced bits not counted
     writeSettingsFile(folder.path + "/" + "4800", "COM2", 4800, 0, 8, 0);
     writeSettingsFile(folder.path + "/" + "0", "COM1", 0, 0, 8, 0);
     // words | bytes on the wire | reply | exit status | what it prints, blanks squeezed. "$": the pty

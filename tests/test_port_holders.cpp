@@ -146,6 +146,7 @@ TEST(LockFiles, TheFirstLineNamesTheHolderOrKeepsThePortHeld)
         Held held;
         ASSERT_TRUE(held.write(content));
         const std::optional<int> holder = liveLockHolder(held.device);
+        EXPECT_EQ(access(held.lock.c_str(), F_OK), 0) << "a look removes nothing: " << content;
         const bool kept = !clearStaleLockFiles(held.device);
         EXPECT_EQ(holder ? std::to_string(*holder) : kept ? "held" : "stale", verdict) << content;
         EXPECT_EQ(access(held.lock.c_str(), F_OK) == 0, verdict != "stale") << "file left: " << content;

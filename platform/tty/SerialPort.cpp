@@ -118,7 +118,7 @@ short waitForEvents(PortHandle port, short events, Clock::time_point deadline)
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0)
             return 0;
-        pollfd entry { port, events, 0 };
+        pollfd entry { port, events, {} };
         const int ready = poll(&entry, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR)
             continue;
