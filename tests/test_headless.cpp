@@ -128,9 +128,9 @@ TEST(Commands, LeaveNothingOfTheirsOnThePortWhenASignalEndsThem)
 // opener seen only through its command line, which names the port.
 TEST(Commands, TellAnotherUserWhatStandsInTheWay)
 {
-    Folder folder; // for a copy of comtest that the user nobody may run, wherever the build lies
-    // the node's mode | what root's tail -f names | the command | what it says, blanks squeezed ("$": the
-    // node)
+    Folder folder; // a copy of comtest that the user nobody may run, wherever the build lies
+    folder.sh("cp \"$COMTEST_BINARY\" .");
+    // the node's mode | what root's tail -f names | the command | what it says, squeezed ("$": the node)
     for (const auto& row : rowsOf(R"(
 620 | /dev/null | --check COM1 | COM1 ($): permission denied¶
 660 | /dev/null | --check COM1 | COM1 ($): permission denied: members of the group dialout may open it; to join it: sudo usermod -aG dialout nobody, then log in again¶
@@ -143,8 +143,8 @@ TEST(Commands, TellAnotherUserWhatStandsInTheWay)
         HolderProcess tail([&] { return execlp("tail", "tail", "-f", named.c_str(), nullptr) == 0; });
         ASSERT_TRUE(PtyPair::waitUntil([&] { return platform::processName(tail.pid()) == "tail"; }));
         const std::string out // without the leak checker's suppressions, which nobody may not be able to read
-            = folder.sh("cp \"$COMTEST_BINARY\" . && chown :dialout " + node + " && chmod " + row[0] + " "
-                + node + " && LSAN_OPTIONS= setpriv --reuid=nobody --regid=nogroup --clear-groups ./comtest"
+            = folder.sh("chown :dialout " + node + " && chmod " + row[0] + " " + node
+                + " && LSAN_OPTIONS= setpriv --reuid=nobody --regid=nogroup --clear-groups ./comtest"
                 + " --port COM1=" + node + " " + row[2] + " 2>&1");
         const std::string squeezed = std::regex_replace(out, std::regex(" +"), " ");
         EXPECT_NE(squeezed.find(expand(row[3], { { "$", node }, { "¶", "\n" } })), std::string::npos)
